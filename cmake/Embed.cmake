@@ -1,4 +1,4 @@
-# quelmark_embed(TARGET tgt NAME name FILE path [DEPENDS target...])
+# quelmark_embed(TARGET tgt NAME name FILE path [DEPENDS target...] [COPY_VARIABLE var])
 #
 # Puts the file's bytes into the executable `tgt` as the resource `name`, found at
 # run time with platform::FindResource(name) (platform/include/platform/resource.h).
@@ -7,13 +7,17 @@
 # but changes the copy only when the bytes differ, so the program is relinked
 # exactly when the embedded file has changed. DEPENDS names the targets that make
 # the file (e.g. the firmware build, or the program being embedded).
+# COPY_VARIABLE receives the path of the copy: exactly the bytes embedded.
 #
 # The generated assembler file pulls the copy in with .incbin and adds one record
 # {name, data, size} to the section "quelmark_res", whose bounds the linker gives.
 function(quelmark_embed)
-  cmake_parse_arguments(E "" "TARGET;NAME;FILE" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(E "" "TARGET;NAME;FILE;COPY_VARIABLE" "DEPENDS" ${ARGN})
   if(NOT E_TARGET OR NOT E_NAME OR NOT E_FILE)
     message(FATAL_ERROR "quelmark_embed: TARGET, NAME and FILE are required")
+  endif()
+  if(NOT E_NAME MATCHES "^[A-Za-z0-9_]+$")
+    message(FATAL_ERROR "quelmark_embed: resource names are letters, digits and _: ${E_NAME}")
   endif()
   string(MAKE_C_IDENTIFIER "${E_TARGET}_${E_NAME}" id)
   set(dir ${CMAKE_CURRENT_BINARY_DIR}/embed)
@@ -58,4 +62,7 @@ function(quelmark_embed)
   configure_file(${asm}.in ${asm} @ONLY)
   set_source_files_properties(${asm} PROPERTIES GENERATED TRUE OBJECT_DEPENDS ${copy})
   target_sources(${E_TARGET} PRIVATE ${asm})
+  if(E_COPY_VARIABLE)
+    set(${E_COPY_VARIABLE} ${copy} PARENT_SCOPE)
+  endif()
 endfunction()

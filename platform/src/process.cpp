@@ -91,7 +91,8 @@ int32_t WaitForExit(pid_t pid) {
 int32_t RunAndWait(const std::string& program, const std::vector<std::string>& argv,
                    bool hideOutput) {
   if (program.empty()) return -1;
-  std::vector<char*> cargv = CArgv(argv.empty() ? std::vector<std::string>{program} : argv);
+  const std::vector<std::string> words = argv.empty() ? std::vector<std::string>{program} : argv;
+  std::vector<char*> cargv = CArgv(words);  // points into `words`
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -113,7 +114,8 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
   if (program.empty()) return false;
   // Everything the children need is prepared here: after fork only
   // async-signal-safe calls are made (the caller may have threads).
-  std::vector<char*> cargv = CArgv(argv.empty() ? std::vector<std::string>{program} : argv);
+  const std::vector<std::string> words = argv.empty() ? std::vector<std::string>{program} : argv;
+  std::vector<char*> cargv = CArgv(words);  // points into `words`
   const char* path = program.c_str();
 
   const pid_t child = fork();

@@ -22,7 +22,9 @@ class Files : public ::testing::Test {
 };
 
 TEST_F(Files, CurrentDirectoryAndSizeAndExistence) {
-  EXPECT_EQ(platform::CurrentDirectory(), std::string(get_current_dir_name()));
+  char* cwd = get_current_dir_name();
+  EXPECT_EQ(platform::CurrentDirectory(), std::string(cwd));
+  free(cwd);
   const std::string f = dir_ + "/f";
   EXPECT_FALSE(platform::FileExists(f));
   uint64_t size = 99;

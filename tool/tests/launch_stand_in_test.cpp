@@ -27,7 +27,7 @@ TEST_F(LaunchTest, EveryExitCodeGivesItsMessageAndTheFileIsGoneAfterwards) {
       {"101", nullptr, "check sum error!"},   {"102", nullptr, "Not require update!"},
       {"103", nullptr, "Update Fail!"},       {"2", nullptr, "Unknown error"},
       {"255", nullptr, "Unknown error"},      {nullptr, "9", "Unknown error"},
-      {nullptr, "11", "Unknown error"},
+      {nullptr, "15", "Unknown error"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message + std::string(" ") + (c.exitCode ? c.exitCode : c.signal));

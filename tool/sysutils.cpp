@@ -1,13 +1,8 @@
 #include "sysutils.h"
 
-namespace {
+#include "platform/strtoint.h"
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+namespace {
 
 // Length in bytes of the character that starts at position i.
 std::size_t CharLength(const std::string& text, std::size_t i) {
@@ -17,53 +12,7 @@ std::size_t CharLength(const std::string& text, std::size_t i) {
 
 }  // namespace
 
-bool TryStrToInt(const std::string& text, int32_t& value) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < n && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  bool hex = false;
-  if (i < n && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= n) return false;  // no digit at all
-
-  if (hex) {
-    uint32_t pattern = 0;
-    int significant = 0;
-    for (; i < n; ++i) {
-      int d = HexDigit(text[i]);
-      if (d < 0) return false;
-      if (significant > 0 || d != 0) ++significant;
-      if (significant > 8) return false;
-      pattern = (pattern << 4) | static_cast<uint32_t>(d);
-    }
-    if (negative) pattern = 0u - pattern;  // wraps like the 32-bit negation it is
-    value = static_cast<int32_t>(pattern);
-    return true;
-  }
-
-  // Decimal: accumulate the magnitude, bounded by 2^31 for "-" and 2^31 - 1 otherwise.
-  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
-  uint64_t magnitude = 0;
-  for (; i < n; ++i) {
-    char c = text[i];
-    if (c < '0' || c > '9') return false;
-    magnitude = magnitude * 10 + static_cast<uint64_t>(c - '0');
-    if (magnitude > limit) return false;
-  }
-  value = negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(magnitude))
-                   : static_cast<int32_t>(magnitude);
-  return true;
-}
+bool TryStrToInt(const std::string& text, int32_t& value) { return platform::TryStrToInt(text, &value); }
 
 int32_t StrToInt(const std::string& text) {
   int32_t value = 0;

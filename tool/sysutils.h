@@ -14,9 +14,10 @@ class EConvertError : public std::runtime_error {
   explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
 };
 
-// Signed 32-bit integer from a text: leading blanks (code 32 only), an optional
-// sign, then decimal digits or one of "$", "x", "X", "0x", "0X" and at most
-// eight significant hexadecimal digits. Nothing may follow the last digit.
+// Signed 32-bit integer from a text, by the platform layer's conversion: leading
+// blanks (code 32 only), an optional sign, then decimal digits or one of "$", "x",
+// "X", "0x", "0X" and at most eight significant hexadecimal digits. Nothing may
+// follow the last digit.
 // Throws EConvertError("'<text>' is not a valid integer value").
 int32_t StrToInt(const std::string& text);
 

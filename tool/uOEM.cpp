@@ -1,10 +1,8 @@
 #include "uOEM.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <exception>
 
+#include "platform/process.h"
 #include "sysutils.h"
 #include "texts_cp936.h"
 #include "vordlix.h"
@@ -19,12 +17,6 @@ const char kMsgSelectVoice[] = "Please select a voice";
 const char kMsgConfigFileError[] = "Config file error";
 
 const char kTitle[] = "Quelmark Config";
-
-void RealSleep(uint32_t ms) {
-  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
-  }
-}
 
 Control Make(const char* name, ControlKind kind, const char* parent, int left, int top, int width,
              int height, const std::string& text, int tabOrder) {
@@ -69,7 +61,7 @@ std::vector<std::string> KeyLayoutPreset(int index) {
   }
 }
 
-TForm1::TForm1() : VoiceConfig(new IniVoiceConfig(DefaultVoiceConfigPath())), SleepMs(RealSleep) {
+TForm1::TForm1() : VoiceConfig(new IniVoiceConfig(DefaultVoiceConfigPath())), SleepMs(platform::Sleep) {
   LoadFormDescription();
   FormCreate(this);
 }

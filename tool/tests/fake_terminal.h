@@ -32,6 +32,26 @@ inline std::string Bytes(const char* data, std::size_t length) {
   return out;
 }
 
+// The masked request of a hidden option string with the given seed byte: the
+// name and "=", the seed, then the running XOR of each value byte, in hex.
+inline std::string Masked(const std::string& option, unsigned seed) {
+  const std::size_t equals = option.find('=');
+  std::string out = option.substr(0, equals + 1);
+  char hex[4];
+  unsigned running = seed;
+  std::snprintf(hex, sizeof hex, "%02X", running);
+  out += hex;
+  for (std::size_t i = equals + 1; i < option.size(); ++i) {
+    running ^= static_cast<unsigned char>(option[i]);
+    std::snprintf(hex, sizeof hex, "%02X", running);
+    out += hex;
+  }
+  return out;
+}
+
+// The first seed bytes of a run, as masks use them (a draw of 0 is sent as C0).
+inline const unsigned kSeeds[] = {0xC0, 0x08, 0xDB, 0x33};
+
 // Trace lines the tests compare with.
 inline std::string Get(const std::string& name, int handle = 1) {
   return "SEND h" + std::to_string(handle) + " 11 [" + Bytes(name.c_str(), name.size() + 1) +
@@ -64,6 +84,7 @@ class Terminal : public vordlix::Library, public MessagePort {
   std::map<std::string, int> failWrites;
   int32_t nextHandle = 1;  // 0: every connect is refused
   bool unterminatedReply = false;  // the read fills the whole buffer, no NUL
+  bool storeWrites = true;         // false: writes are not kept, so every comparison differs
   std::vector<std::string> writesSeen;  // unmasked option strings of the writes that reached the terminal
 
   int32_t Init(const char* module, const char* address, int32_t port, int32_t baud, int32_t extra1,
@@ -111,7 +132,7 @@ class Terminal : public vordlix::Library, public MessagePort {
         return 0;
       }
       writesSeen.push_back(option);
-      if (option.find('=') != std::string::npos) options[name] = option.substr(option.find('=') + 1);
+      if (storeWrites && option.find('=') != std::string::npos) options[name] = option.substr(option.find('=') + 1);
       *reply = 2000;
       return 0;
     }
@@ -135,6 +156,18 @@ class Terminal : public vordlix::Library, public MessagePort {
     static const char* kinds[] = {"Warning", "Information", "Error"};
     trace.push_back(std::string("BOX ") + kinds[static_cast<int>(box.Kind)] + " '" + box.Caption + "' " +
                     (box.Button == BoxButton::OK ? "OK" : "Cancel") + ": " + box.Text);
+  }
+
+  // The option strings of every write request in the trace, unmasked, failed ones too.
+  std::vector<std::string> WriteRequests() const {
+    std::vector<std::string> out;
+    for (const std::string& line : trace) {
+      const std::size_t open = line.find(" 12 [");
+      if (line.rfind("SEND", 0) != 0 || open == std::string::npos) continue;
+      const std::size_t end = line.find("\\0]", open);
+      out.push_back(Unmask(line.substr(open + 5, end - open - 5)));
+    }
+    return out;
   }
 
   // The option string behind a request: hidden values are the hex digits of the

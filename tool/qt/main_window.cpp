@@ -1,0 +1,274 @@
+#include "main_window.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+#include <QValidator>
+
+#include "cp936_codec.h"
+#include "icons.h"
+
+namespace {
+
+// Limits what can be typed to a number of CP936 bytes (a Chinese character counts
+// two), as the model's length limits count bytes.
+class ByteLimitValidator : public QValidator {
+ public:
+  ByteLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+  State validate(QString& input, int&) const override {
+    return ToCp936(input).size() <= limit_ ? Acceptable : Invalid;
+  }
+
+ private:
+  std::size_t limit_;
+};
+
+// Modal message boxes over the window: the kind gives the icon, the model the
+// caption, the text and the single button.
+class QtMessagePort : public MessagePort {
+ public:
+  explicit QtMessagePort(MainWindow& window) : window_(window) {}
+  void Show(const MessageBoxRequest& request) override {
+    window_.SyncFromModel();  // what the handler changed so far is seen behind the box
+    QMessageBox::Icon icon = request.Kind == BoxKind::Warning       ? QMessageBox::Warning
+                             : request.Kind == BoxKind::Information ? QMessageBox::Information
+                                                                    : QMessageBox::Critical;
+    QMessageBox box(icon, FromCp936(request.Caption), FromCp936(request.Text), QMessageBox::NoButton, &window_);
+    if (request.Button == BoxButton::OK)
+      box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    else
+      box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+  }
+
+ private:
+  MainWindow& window_;
+};
+
+constexpr int kLabelAbove = 16;  // a labelled edit's label stands this far above the field
+
+}  // namespace
+
+MainWindow::MainWindow(TForm1& form, QWidget* parent) : QDialog(parent), form_(form) {
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+  Build();
+  port_ = std::make_unique<QtMessagePort>(*this);
+  form_.Messages = port_.get();
+  form_.OnCloseRequest = [this] { close(); };
+  SyncFromModel();
+  ApplyOuterSize();
+}
+
+MainWindow::~MainWindow() {
+  if (form_.Messages == port_.get()) form_.Messages = nullptr;
+  form_.OnCloseRequest = nullptr;
+}
+
+void MainWindow::Build() {
+  // Panels first (Controls() lists them before their contents), so every
+  // control finds its parent widget.
+  for (Control* c : form_.Controls()) {
+    QWidget* parent = this;
+    if (!c->Parent.empty())
+      if (Binding* p = Find(c->Parent)) parent = p->widget;
+    Binding b{c, nullptr, nullptr, QString(), -2};
+    switch (c->Kind) {
+      case ControlKind::Panel: {
+        auto* frame = new QFrame(parent);
+        frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        frame->setLineWidth(1);
+        b.widget = frame;
+        break;
+      }
+      case ControlKind::Button: {
+        auto* button = new QPushButton(parent);
+        button->setAutoDefault(true);
+        button->setDefault(c->Default);
+        b.widget = button;
+        break;
+      }
+      case ControlKind::SpeedButton: {
+        auto* button = new QToolButton(parent);
+        button->setAutoRaise(true);  // flat
+        button->setCheckable(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setIconSize(QSize(16, 16));
+        button->setIcon(c == &form_.sbtnRS232 ? ConnectorIcon() : GlobeIcon());
+        b.widget = button;
+        break;
+      }
+      case ControlKind::LabeledEdit:
+      case ControlKind::Edit: {
+        auto* edit = new QLineEdit(parent);
+        if (c->MaxLength > 0) edit->setValidator(new ByteLimitValidator(c->MaxLength, edit));
+        b.widget = edit;
+        if (c->Kind == ControlKind::LabeledEdit) b.label = new QLabel(parent);
+        break;
+      }
+      case ControlKind::ComboBox:
+      case ControlKind::DropDownList: {
+        auto* combo = new QComboBox(parent);
+        combo->setEditable(c->Kind == ControlKind::ComboBox);
+        if (combo->isEditable()) combo->setInsertPolicy(QComboBox::NoInsert);
+        for (const std::string& item : c->Items) combo->addItem(FromCp936(item));
+        b.widget = combo;
+        break;
+      }
+      case ControlKind::Label:
+        b.widget = new QLabel(parent);
+        break;
+    }
+    b.widget->setObjectName(QString::fromStdString(c->Name));
+    if (c->TabOrder < 0 && c->Kind != ControlKind::Panel) b.widget->setFocusPolicy(Qt::NoFocus);
+    if (c->OnClick)
+      if (auto* button = qobject_cast<QAbstractButton*>(b.widget))
+        QObject::connect(button, &QAbstractButton::clicked, this, [this, c] { RunClick(*c); });
+    bindings_.push_back(b);
+  }
+
+  // The keyboard's way through the window: the window's controls in their tab
+  // order, a panel's contents in theirs at the panel's place.
+  auto ordered = [this](const std::string& parent) {
+    std::vector<Control*> list;
+    for (Control* c : form_.Controls())
+      if (c->Parent == parent && c->TabOrder >= 0) list.push_back(c);
+    std::stable_sort(list.begin(), list.end(), [](Control* a, Control* b) { return a->TabOrder < b->TabOrder; });
+    return list;
+  };
+  std::vector<QWidget*> chain;
+  for (Control* c : ordered("")) {
+    if (c->Kind == ControlKind::Panel) {
+      for (Control* inner : ordered(c->Name)) chain.push_back(Find(inner->Name)->widget);
+    } else {
+      chain.push_back(Find(c->Name)->widget);
+    }
+  }
+  for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+MainWindow::Binding* MainWindow::Find(const std::string& name) {
+  for (Binding& b : bindings_)
+    if (b.control->Name == name) return &b;
+  return nullptr;
+}
+
+const MainWindow::Binding* MainWindow::Find(const std::string& name) const {
+  for (const Binding& b : bindings_)
+    if (b.control->Name == name) return &b;
+  return nullptr;
+}
+
+QWidget* MainWindow::Widget(const std::string& name) const {
+  const Binding* b = Find(name);
+  return b ? b->widget : nullptr;
+}
+
+QLabel* MainWindow::EditLabel(const std::string& name) const {
+  const Binding* b = Find(name);
+  return b ? b->label : nullptr;
+}
+
+void MainWindow::SyncToModel() {
+  for (Binding& b : bindings_) {
+    Control& c = *b.control;
+    // Only what the user changed goes back, so bytes that have no Unicode form
+    // (a value read from the terminal, say) survive a round trip unchanged.
+    if (auto* edit = qobject_cast<QLineEdit*>(b.widget)) {
+      if (edit->text() != b.shownText) c.Text = ToCp936(edit->text());
+    } else if (auto* combo = qobject_cast<QComboBox*>(b.widget)) {
+      if (combo->isEditable()) {
+        if (combo->currentText() != b.shownText) c.Text = ToCp936(combo->currentText());
+      } else if (combo->currentIndex() != b.shownIndex) {
+        c.Select(combo->currentIndex());
+      }
+    }
+  }
+}
+
+void MainWindow::SyncFromModel() {
+  setWindowTitle(FromCp936(form_.Caption));
+  for (Binding& b : bindings_) {
+    const Control& c = *b.control;
+    QWidget* w = b.widget;
+    w->setGeometry(c.Left, c.Top, c.Width, c.Height);
+    w->setVisible(c.Visible);
+    w->setEnabled(c.Enabled);
+    const QString text = FromCp936(c.Text);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      if (edit->text() != text) edit->setText(text);
+      b.shownText = text;
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      if (combo->isEditable()) {
+        if (combo->currentText() != text) combo->setEditText(text);
+        b.shownText = text;
+      } else {
+        combo->setCurrentIndex(c.ItemIndex);
+        b.shownIndex = combo->currentIndex();
+      }
+    } else if (auto* tool = qobject_cast<QToolButton*>(w)) {
+      tool->setChecked(c.Down);
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+      button->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+      label->setText(text);
+      if (c.Width == 0) {
+        label->adjustSize();
+        label->move(c.Left, c.Top);
+      }
+    }
+    if (b.label) {
+      b.label->setText(FromCp936(c.Label));
+      b.label->adjustSize();
+      b.label->move(c.Left, c.Top - kLabelAbove);
+      b.label->setVisible(c.Visible);
+    }
+  }
+}
+
+void MainWindow::RunClick(Control& control) {
+  SyncToModel();
+  form_.Click(control);
+  SyncFromModel();
+}
+
+void MainWindow::ApplyOuterSize() {
+  // The model's size is the outer size; the frame's share is known once the
+  // window is on screen (none on platforms without decorations).
+  QSize frame(0, 0);
+  if (placed_) frame = frameGeometry().size() - geometry().size();
+  setFixedSize(form_.Width - frame.width(), form_.Height - frame.height());
+  if (form_.CenteredOnDesktop) {
+    if (QScreen* screen = this->screen()) {
+      const QRect area = screen->availableGeometry();
+      const QSize outer(form_.Width, form_.Height);
+      move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
+    }
+  }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape does not close the window: it has no cancel button.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!placed_) {
+    placed_ = true;
+    ApplyOuterSize();
+  }
+}

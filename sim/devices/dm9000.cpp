@@ -29,7 +29,7 @@ size_t Dm9000::rx_bytes() const {
 bool Dm9000::receive(const std::vector<uint8_t>& frame, uint16_t status) {
   if (!(regs_[RCR] & 0x01)) return false;  // receiver off
   size_t length = frame.size() + 4;        // the FCS counts
-  if ((regs_[RCR] & 0x20) && length > 1522) return false;
+  if ((regs_[RCR] & 0x20) && length > kLongFrame) return false;
   if (length > 0xFFFF || rx_bytes() + 4 + length + 3 > kRxMemory) return false;
   // Address filter: our own address, or any group address (the hash table is
   // left wide open by MAR = 0xFF); promiscuous mode (RCR bit 1) takes all.

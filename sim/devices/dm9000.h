@@ -26,6 +26,7 @@ class Dm9000 : public MmioDevice {
                    GPCR = 0x1E, GPR = 0x1F, MRCMDX = 0xF0, MRCMD = 0xF2,
                    MWCMD = 0xF8, TXPLL = 0xFC, TXPLH = 0xFD, ISR = 0xFE, IMR = 0xFF };
   static constexpr size_t kRxMemory = 13 * 1024;  // receive SRAM; fuller frames are lost
+  static constexpr size_t kLongFrame = 1536;      // refused above this while RCR bit 5 is set
 
   using TxHook = std::function<void(const std::vector<uint8_t>& frame)>;
 
@@ -33,7 +34,7 @@ class Dm9000 : public MmioDevice {
   void write32(uint32_t offset, uint32_t value) override;
 
   // Host side. A frame is accepted only while the receiver is on (RCR bit 0) and
-  // there is room; with RCR bit 5 set, frames above 1,518 bytes are refused. The
+  // there is room; with RCR bit 5 set, frames above kLongFrame are refused. The
   // FCS is appended (zeros) and counted in the length. The status is the 16-bit
   // word MRCMD returns first (its high byte: receive status bits).
   bool receive(const std::vector<uint8_t>& frame, uint16_t status = 0x0001);

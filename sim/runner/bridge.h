@@ -1,0 +1,75 @@
+// The Ethernet bridge of the native runner: one UDP socket on a loopback address
+// on the host side, the emulated Ethernet on the other.
+//
+// Each host socket (address:port) that sends to the bridge gets its own MAC and
+// IPv4 address inside the emulated Ethernet. Its datagrams are wrapped into
+// Ethernet/IPv4/UDP frames to the loader's 192.168.1.201:4370; frames the loader
+// sends to an inner address go back, unwrapped, to the host socket it stands for.
+// The wrapping is plain functions, so tests can check it without sockets.
+#pragma once
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace simrun {
+
+using Bytes = std::vector<uint8_t>;
+
+struct InnerPeer {
+  uint8_t mac[6];
+  uint8_t ip[4];
+};
+
+// The inner MAC and IPv4 address of the n-th host peer (n from 1): 02:51:48:00:hi:lo
+// and 10.77.hi.lo, apart from the loader's own and from any group address.
+InnerPeer inner_peer(uint32_t n);
+
+// Ethernet/IPv4/UDP frame from an inner peer (source port sport) to the loader.
+Bytes wrap_datagram(const InnerPeer& from, uint16_t sport, const uint8_t loader_mac[6],
+                    const uint8_t loader_ip[4], uint16_t ip_id, const Bytes& payload);
+
+// The UDP payload and the destination IPv4 address of a frame the loader sent,
+// or nothing if the frame is no well-formed IPv4/UDP datagram to port 4370.
+struct Outgoing {
+  uint8_t dst_ip[4];
+  Bytes payload;
+};
+std::optional<Outgoing> unwrap_datagram(const Bytes& frame);
+
+// Parses "A.B.C.D:PORT" with A = 127; fills addr or returns an error text.
+std::string parse_loopback(const std::string& text, sockaddr_in* addr);
+
+class Bridge {
+ public:
+  // Binds the socket (port 0: the OS chooses); throws std::runtime_error.
+  explicit Bridge(const sockaddr_in& bind_addr);
+  ~Bridge();
+  Bridge(const Bridge&) = delete;
+  Bridge& operator=(const Bridge&) = delete;
+
+  int fd() const { return fd_; }
+  uint16_t port() const;
+  std::string address() const;  // "127.0.0.1:PORT"
+
+  // Takes one waiting datagram, if any, and wraps it into a frame for the loader.
+  std::optional<Bytes> receive(const uint8_t loader_mac[6], const uint8_t loader_ip[4]);
+  // Delivers a frame the loader sent; returns whether it reached a host socket.
+  bool transmit(const Bytes& frame);
+
+  size_t peers() const { return by_host_.size(); }
+
+ private:
+  static constexpr uint32_t kMaxPeers = 65000;
+  uint32_t peer_for(const sockaddr_in& host);
+
+  int fd_ = -1;
+  uint16_t ip_id_ = 0;
+  std::map<uint64_t, uint32_t> by_host_;       // host address:port -> peer number
+  std::map<uint32_t, sockaddr_in> by_inner_;   // inner IPv4 (host order) -> host socket
+};
+
+}  // namespace simrun

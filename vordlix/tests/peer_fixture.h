@@ -1,0 +1,46 @@
+// Shared by the library's tests: a test peer of either transport, and a handle
+// opened on it through the C functions.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <string>
+
+#include "test_peer.h"
+#include "vordlix.h"
+
+namespace vordlix::testing {
+
+enum class Line { kUdp, kSerial };
+
+inline std::string LineName(const ::testing::TestParamInfo<Line>& info) {
+  return info.param == Line::kUdp ? "Udp" : "Serial";
+}
+
+class PeerTest : public ::testing::TestWithParam<Line> {
+ protected:
+  void SetUp() override {
+    setenv("VORDLIX_LOCAL_PORT", "0", 1);
+    peer_ = GetParam() == Line::kUdp ? testpeer::TestPeer::StartUdp() : testpeer::TestPeer::StartSerial();
+    if (GetParam() == Line::kSerial) setenv("VORDLIX_COM7", peer_->device().c_str(), 1);
+  }
+  void TearDown() override {
+    if (handle_) VORDLIX_CLOSE(handle_);
+  }
+
+  // Opens a connection to the peer; connect_ms bounds the connect.
+  int32_t Open(int32_t connect_ms = 1000) {
+    if (GetParam() == Line::kUdp)
+      handle_ = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, connect_ms, 0);
+    else
+      handle_ = VORDLIX_INIT("vxserial.dll", "COM7", 1, 115200, connect_ms, 0);
+    return handle_;
+  }
+
+  std::unique_ptr<testpeer::TestPeer> peer_;
+  int32_t handle_ = 0;
+};
+
+}  // namespace vordlix::testing

@@ -1,7 +1,7 @@
-// A small board for the network and serial tests: the DM9000 and UART models,
-// register recorders, and an OS timer in virtual time that moves on by a fixed
-// step at every read, so pauses end at once yet keep their length measurable.
-// Frame builders with an independent Internet checksum.
+// The board of the network and serial tests: the simulated bus with the DM9000
+// and UART models and register recorders. Its OS timer runs in virtual time (a
+// fixed step per read), so pauses end at once yet keep their length measurable.
+// Command-packet builder with an independent Internet checksum.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "board/sim_board.h"
 #include "devices/dm9000.h"
 #include "devices/recorder.h"
 #include "devices/uart.h"
@@ -20,65 +21,29 @@ namespace nettest {
 
 using Bytes = std::vector<uint8_t>;
 
-class VirtualClock : public sim::Clock {
- public:
-  uint64_t ticks() const override { return now; }
-  uint64_t now = 0;
-};
+// The simulated bus with the network and serial devices attached, its OS timer
+// in virtual time.
+struct TestBoard {
+  explicit TestBoard(bool with_ethernet = true) {
+    if (with_ethernet) sim.attach(0x0C000000u, 8, eth);
+    sim.attach(0x40100000u, 0x30, ffuart);
+    sim.attach(0x40200000u, 0x30, btuart);
+    sim.attach(0x40E00000u, 0x100, gpio);
+    sim.attach(0x40F00000u, 0x100, power);
+    sim.attach(0x41300000u, 0x100, clocks);
+  }
+  double ms() const { return sim.timer.elapsed_ms(); }
 
-class TestBoard : public bl::hw::Board {
- public:
-  static constexpr uint32_t kTicksPerRead = 37;  // about 10 µs per OSCR read
-
-  VirtualClock clock;
+  sim::SimBoard sim;
   sim::Dm9000 eth;
   sim::Uart ffuart, btuart;
-  sim::Recorder gpio{"gpio", &clock}, clocks{"clock", &clock}, power{"power", &clock};
-  uint64_t unmapped = 0;
-
-  uint32_t read32(uint32_t a) override {
-    if (sim::MmioDevice* d = decode(a)) return d->read32(a & 0xFFFF);
-    ++unmapped;
-    return 0;
-  }
-  void write32(uint32_t a, uint32_t v) override {
-    if (sim::MmioDevice* d = decode(a)) d->write32(a & 0xFFFF, v);
-    else ++unmapped;
-  }
-  uint16_t flash_read16(uint32_t) override { return 0xFFFF; }
-  void flash_write16(uint32_t, uint16_t) override {}
-  uint32_t oscr() override {
-    clock.now += kTicksPerRead;
-    return static_cast<uint32_t>(clock.now);
-  }
-  void mem_read(uint32_t, void* d, uint32_t n) override { memset(d, 0, n); }
-  void mem_write(uint32_t, const void*, uint32_t) override {}
-  [[noreturn]] void jump(uint32_t a) override { throw bl::hw::LeaveLoader{bl::hw::LeaveLoader::Jump, a}; }
-  [[noreturn]] void restart() override { throw bl::hw::LeaveLoader{bl::hw::LeaveLoader::Restart, 0}; }
-
-  double ms() const { return clock.now / 3686.4; }
-
- private:
-  sim::MmioDevice* decode(uint32_t a) {
-    switch (a & 0xFFFF0000u) {
-      case 0x0C000000u: return (a & 0xFFFF) < 8 ? &eth : nullptr;
-      case 0x40100000u: return &ffuart;
-      case 0x40200000u: return &btuart;
-      case 0x40E00000u: return &gpio;
-      case 0x40F00000u: return &power;
-      case 0x41300000u: return &clocks;
-      default: return nullptr;
-    }
-  }
+  sim::Recorder gpio{"gpio", &sim.timer}, clocks{"clock", &sim.timer}, power{"power", &sim.timer};
 };
 
-// Installs a fresh board and fresh loader state for every test.
+// Installs the board and fresh loader state for every test.
 class BoardTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    bl::hw::reset_loader_state();
-    bl::hw::set_board(&board);
-  }
+  void SetUp() override { board.sim.install(); }
   void TearDown() override { bl::hw::set_board(nullptr); }
   TestBoard board;
 };

@@ -61,6 +61,11 @@ constexpr int kLabelAbove = 16;  // a labelled edit's label stands this far abov
 MainWindow::MainWindow(TForm1& form, QWidget* parent) : QDialog(parent), form_(form) {
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+  // The layout's places and sizes were made for an 11-pixel dialog font.
+  QFont dialogFont = font();
+  dialogFont.setPixelSize(11);
+  dialogFont.setStretch(QFont::SemiCondensed);  // narrow like the dialog font the places were made for
+  setFont(dialogFont);
   Build();
   port_ = std::make_unique<QtMessagePort>(*this);
   form_.Messages = port_.get();
@@ -110,6 +115,7 @@ void MainWindow::Build() {
       case ControlKind::LabeledEdit:
       case ControlKind::Edit: {
         auto* edit = new QLineEdit(parent);
+        edit->setTextMargins(0, 0, 0, 0);
         if (c->MaxLength > 0) edit->setValidator(new ByteLimitValidator(c->MaxLength, edit));
         b.widget = edit;
         if (c->Kind == ControlKind::LabeledEdit) b.label = new QLabel(parent);
@@ -205,7 +211,10 @@ void MainWindow::SyncFromModel() {
     w->setEnabled(c.Enabled);
     const QString text = FromCp936(c.Text);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-      if (edit->text() != text) edit->setText(text);
+      if (edit->text() != text) {
+        edit->setText(text);
+        edit->setCursorPosition(0);  // show the start of a text longer than the field
+      }
       b.shownText = text;
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
       if (combo->isEditable()) {

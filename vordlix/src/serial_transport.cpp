@@ -20,6 +20,9 @@ namespace {
 // 2,040 payload bytes per frame at most, 8 of them the packet header.
 constexpr std::size_t kSerialMaxData = wire::kMaxFramePayload - wire::kHeaderSize;
 
+// Silence after which a partial frame is given up.
+constexpr int kSilenceMs = 50;
+
 struct BaudEntry {
   int rate;
   speed_t code;
@@ -61,13 +64,21 @@ class SerialTransport : public Transport {
     for (;;) {
       if (reader_.Next(packet)) return 1;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      // With a partial frame pending, silence ends it (as the loader's receive does).
+      const bool pending = reader_.Pending() > 0;
+      int wait = left > 0 ? static_cast<int>(left) : 0;
+      if (pending && wait > kSilenceMs) wait = kSilenceMs;
       pollfd p{fd_, POLLIN, 0};
-      int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+      int r = ::poll(&p, 1, wait);
       if (r < 0) {
         if (errno == EINTR) continue;
         return -1;
       }
-      if (r == 0) return 0;
+      if (r == 0) {
+        if (left <= 0) return 0;
+        if (pending) reader_.Skip();
+        continue;
+      }
       if (p.revents & (POLLERR | POLLNVAL)) return -1;
       uint8_t chunk[4096];
       ssize_t n = ::read(fd_, chunk, sizeof chunk);

@@ -70,6 +70,11 @@ class FrameReader {
   void Feed(const uint8_t* bytes, std::size_t n);
   // Takes the next complete frame's payload out of the stream; false when none is complete.
   bool Next(std::vector<uint8_t>* payload);
+  // Drops the first byte: after silence, a partial frame that never completes is
+  // taken for noise and the search goes on behind its start.
+  void Skip() {
+    if (!buffer_.empty()) buffer_.erase(buffer_.begin());
+  }
   void Clear() { buffer_.clear(); }
   std::size_t Pending() const { return buffer_.size(); }
 

@@ -19,7 +19,7 @@ inline std::string LineName(const ::testing::TestParamInfo<Line>& info) {
   return info.param == Line::kUdp ? "Udp" : "Serial";
 }
 
-class PeerTest : public ::testing::TestWithParam<Line> {
+class VordlixPeerTest : public ::testing::TestWithParam<Line> {
  protected:
   void SetUp() override {
     setenv("VORDLIX_LOCAL_PORT", "0", 1);

@@ -25,7 +25,7 @@ std::vector<Packet> Executed(const std::vector<Packet>& log) {
   return out;
 }
 
-TEST_P(PeerTest, ConnectThenRequestsNumberedFromOneWithTheConnectionId) {
+TEST_P(VordlixPeerTest, ConnectThenRequestsNumberedFromOneWithTheConnectionId) {
   ASSERT_NE(Open(), 0);
   uint16_t reply = 2000;
   EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, nullptr, 0, 0, 1000), VORDLIX_OK);
@@ -52,7 +52,7 @@ TEST_P(PeerTest, ConnectThenRequestsNumberedFromOneWithTheConnectionId) {
   EXPECT_EQ(peer_->Connections(), 0);  // the disconnect removed the record
 }
 
-TEST_P(PeerTest, ReplyDataIsCopiedNulTerminatedWithinTheBufferSize) {
+TEST_P(VordlixPeerTest, ReplyDataIsCopiedNulTerminatedWithinTheBufferSize) {
   ASSERT_NE(Open(), 0);
   peer_->SetReply(1100, {2000, {'a', 'b', 'c'}});
   char buf[8];
@@ -71,7 +71,7 @@ TEST_P(PeerTest, ReplyDataIsCopiedNulTerminatedWithinTheBufferSize) {
   EXPECT_STREQ(buf, "");
 }
 
-TEST_P(PeerTest, OversizeReplyFailsWithoutOverrun) {
+TEST_P(VordlixPeerTest, OversizeReplyFailsWithoutOverrun) {
   ASSERT_NE(Open(), 0);
   peer_->SetReply(1100, {2000, std::vector<uint8_t>(20, 'v')});
   struct {
@@ -103,7 +103,7 @@ struct FaultCase {
   int delay_ms;
 };
 
-TEST_P(PeerTest, LostOrWrongRepliesAreRecoveredBySendingTheSameSequenceAgain) {
+TEST_P(VordlixPeerTest, LostOrWrongRepliesAreRecoveredBySendingTheSameSequenceAgain) {
   const FaultCase cases[] = {
       {"dropped reply", Fault::kDropReply, 0},
       {"wrong sequence number", Fault::kWrongSequence, 0},
@@ -129,7 +129,7 @@ TEST_P(PeerTest, LostOrWrongRepliesAreRecoveredBySendingTheSameSequenceAgain) {
   }
 }
 
-TEST_P(PeerTest, StaleReplyOfTheLastRequestIsNotTakenForTheCurrentOne) {
+TEST_P(VordlixPeerTest, StaleReplyOfTheLastRequestIsNotTakenForTheCurrentOne) {
   ASSERT_NE(Open(), 0);
   peer_->SetReply(1100, {2000, {'o', 'l', 'd'}});
   char buf[16];
@@ -144,7 +144,7 @@ TEST_P(PeerTest, StaleReplyOfTheLastRequestIsNotTakenForTheCurrentOne) {
   EXPECT_STREQ(buf, "new");
 }
 
-TEST_P(PeerTest, SilentPeerFailsWithinTheTimeLimit) {
+TEST_P(VordlixPeerTest, SilentPeerFailsWithinTheTimeLimit) {
   ASSERT_NE(Open(), 0);
   peer_->SetSilent(true);
   uint16_t reply = 1003;
@@ -174,14 +174,14 @@ TEST_P(PeerTest, SilentPeerFailsWithinTheTimeLimit) {
   EXPECT_EQ(reply, 2000);
 }
 
-TEST_P(PeerTest, NobodyAnsweringTheConnectGivesHandleZeroInTime) {
+TEST_P(VordlixPeerTest, NobodyAnsweringTheConnectGivesHandleZeroInTime) {
   peer_->SetSilent(true);
   const auto t0 = Clock::now();
   EXPECT_EQ(Open(300), 0);
   EXPECT_LT(MsSince(t0), 1500);
 }
 
-TEST_P(PeerTest, BlockOf20464BytesArrivesWholeAndInOrder) {
+TEST_P(VordlixPeerTest, BlockOf20464BytesArrivesWholeAndInOrder) {
   ASSERT_NE(Open(), 0);
   std::vector<uint8_t> image(20464);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
@@ -214,7 +214,7 @@ TEST_P(PeerTest, BlockOf20464BytesArrivesWholeAndInOrder) {
   EXPECT_EQ(log.size() - 3, (20464 + max_chunk - 1) / max_chunk);
 }
 
-TEST_P(PeerTest, RefusedTransferGivesTheRefusalsReplyCode) {
+TEST_P(VordlixPeerTest, RefusedTransferGivesTheRefusalsReplyCode) {
   ASSERT_NE(Open(), 0);
   std::vector<uint8_t> block(3000, 5);
   uint8_t params[8] = {};
@@ -237,7 +237,7 @@ TEST_P(PeerTest, RefusedTransferGivesTheRefusalsReplyCode) {
   EXPECT_EQ(code, 2001);
 }
 
-TEST_P(PeerTest, OptionCommandsCarryTextsBothWays) {
+TEST_P(VordlixPeerTest, OptionCommandsCarryTextsBothWays) {
   ASSERT_NE(Open(), 0);
   peer_->SetOption("ShowCheckIn", "1");
   char buf[200] = {};
@@ -275,7 +275,7 @@ TEST_P(PeerTest, OptionCommandsCarryTextsBothWays) {
   EXPECT_STREQ(buf, "");
 }
 
-TEST_P(PeerTest, MemoryReadIsCollectedIntoTheBuffer) {
+TEST_P(VordlixPeerTest, MemoryReadIsCollectedIntoTheBuffer) {
   ASSERT_NE(Open(), 0);
   std::vector<uint8_t> memory(4096);
   std::iota(memory.begin(), memory.end(), 0);
@@ -315,7 +315,7 @@ TEST_P(PeerTest, MemoryReadIsCollectedIntoTheBuffer) {
   EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, PeerTest, ::testing::Values(Line::kUdp, Line::kSerial), LineName);
+INSTANTIATE_TEST_SUITE_P(Lines, VordlixPeerTest, ::testing::Values(Line::kUdp, Line::kSerial), LineName);
 
 }  // namespace
 }  // namespace vordlix::testing

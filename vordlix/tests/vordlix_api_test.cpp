@@ -1,0 +1,222 @@
+// The C functions' argument handling, module choice, addresses and environment.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "peer_fixture.h"
+#include "test_peer.h"
+#include "transport.h"
+#include "vordlix.h"
+
+namespace vordlix {
+namespace {
+
+using testing::Line;
+using testing::VordlixPeerTest;
+
+TEST(VordlixApiTest, UnknownModuleOrMissingTextsOpenNothing) {
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+  auto peer = testpeer::TestPeer::StartUdp();
+  EXPECT_EQ(VORDLIX_INIT("vxusb.dll", "127.0.0.1", peer->port(), 0, 300, 0), 0);
+  EXPECT_EQ(VORDLIX_INIT(nullptr, "127.0.0.1", peer->port(), 0, 300, 0), 0);
+  EXPECT_EQ(VORDLIX_INIT("vxnet.dll", nullptr, peer->port(), 0, 300, 0), 0);
+  EXPECT_EQ(VORDLIX_INIT("vxnet.dll", "127.0.0.1", 0, 0, 300, 0), 0);
+  EXPECT_EQ(VORDLIX_INIT("vxnet.dll", "127.0.0.1", 70000, 0, 300, 0), 0);
+  EXPECT_TRUE(peer->Log().empty());
+  // Module names compare without regard to case, as on the system they come from.
+  const int32_t h = VORDLIX_INIT("VXNET.DLL", "127.0.0.1", peer->port(), 0, 300, 0);
+  EXPECT_NE(h, 0);
+  VORDLIX_CLOSE(h);
+}
+
+TEST(VordlixApiTest, SerialOpenFailuresGiveHandleZero) {
+  auto peer = testpeer::TestPeer::StartSerial();
+  setenv("VORDLIX_COM9", peer->device().c_str(), 1);
+  EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "COM9", 1, 12345, 300, 0), 0);  // unsupported rate
+  EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "COM9", 1, 0, 300, 0), 0);
+  EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "/nonexistent/tty", 1, 115200, 300, 0), 0);
+  EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "/dev/null", 1, 115200, 300, 0), 0);  // not a terminal
+  EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "NET1", 1, 115200, 300, 0), 0);
+  EXPECT_TRUE(peer->Log().empty());
+  const int32_t h = VORDLIX_INIT("vxserial.dll", "COM9", 1, 115200, 1000, 0);
+  EXPECT_NE(h, 0);
+  VORDLIX_CLOSE(h);
+  unsetenv("VORDLIX_COM9");
+}
+
+TEST(VordlixApiTest, SerialAddressesMapToDevicePaths) {
+  setenv("VORDLIX_COM3", "/tmp/sim-pty", 1);
+  EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(SerialDevicePath("COM12"), "/dev/ttyS11");
+  EXPECT_EQ(SerialDevicePath("COM3"), "/tmp/sim-pty");
+  EXPECT_EQ(SerialDevicePath("/dev/pts/4"), "/dev/pts/4");
+  for (const char* bad : {"COM", "COM0", "COMX", "COM1 ", "192.168.1.201", ""}) EXPECT_EQ(SerialDevicePath(bad), "") << bad;
+  unsetenv("VORDLIX_COM3");
+  EXPECT_TRUE(SerialBaudSupported(115200));
+  EXPECT_TRUE(SerialBaudSupported(9600));
+  EXPECT_FALSE(SerialBaudSupported(115201));
+}
+
+TEST(VordlixApiTest, NetMapRedirectsAddressesAndPorts) {
+  struct Case {
+    const char* map;
+    const char* address;
+    int port;
+    bool applies;
+    const char* host;
+    int to_port;
+  } cases[] = {
+      {"192.168.1.201=127.0.0.1:5000", "192.168.1.201", 4370, true, "127.0.0.1", 5000},
+      {"192.168.1.201=127.0.0.1:5000", "192.168.1.202", 4370, false, "", 0},
+      {"192.168.1.201:4370=127.0.0.1:5000", "192.168.1.201", 4371, false, "", 0},
+      {"192.168.1.201:4370=127.0.0.1:5000", "192.168.1.201", 4370, true, "127.0.0.1", 5000},
+      {"a=b:1, terminal=127.0.0.2", "TERMINAL", 4370, true, "127.0.0.2", 4370},
+      {"bad, 10.0.0.1=:5,10.0.0.1=127.0.0.1:99999,10.0.0.1=127.0.0.3:6", "10.0.0.1", 1, true, "127.0.0.3", 6},
+      {"", "10.0.0.1", 1, false, "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string host;
+    int port = 0;
+    EXPECT_EQ(MapAddress(c.map, c.address, c.port, &host, &port), c.applies) << c.map;
+    if (c.applies) {
+      EXPECT_EQ(host, c.host) << c.map;
+      EXPECT_EQ(port, c.to_port) << c.map;
+    }
+  }
+}
+
+TEST(VordlixApiTest, NetMapIsAppliedWhenOpening) {
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+  auto peer = testpeer::TestPeer::StartUdp();
+  // Unmapped, the address would still be loopback; mapped, it reaches the peer.
+  const std::string map = "127.0.0.99:4370=127.0.0.1:" + std::to_string(peer->port());
+  setenv("VORDLIX_NET_MAP", map.c_str(), 1);
+  const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.99", 4370, 0, 1000, 0);
+  unsetenv("VORDLIX_NET_MAP");
+  EXPECT_NE(h, 0);
+  EXPECT_EQ(peer->Log().size(), 1u);
+  VORDLIX_CLOSE(h);
+}
+
+TEST(VordlixApiTest, LocalPortVariableIsHonoured) {
+  auto peer = testpeer::TestPeer::StartUdp();
+  setenv("VORDLIX_LOCAL_PORT", "not-a-port", 1);
+  EXPECT_EQ(VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, 300, 0), 0);
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+  const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, 1000, 0);
+  EXPECT_NE(h, 0);
+  VORDLIX_CLOSE(h);
+}
+
+// Bad handles and buffers on an open connection of either transport.
+TEST_P(VordlixPeerTest, BadHandlesAndBuffersFailWithTheFailureCode) {
+  ASSERT_NE(Open(), 0);
+  char buf[16] = "x";
+  struct Case {
+    const char* name;
+    int32_t handle;
+    void* buffer;
+    int32_t size, length;
+    int32_t result;
+  } cases[] = {
+      {"handle 0", 0, buf, 16, 0, VORDLIX_E_HANDLE},
+      {"unknown handle", handle_ + 1000, buf, 16, 0, VORDLIX_E_HANDLE},
+      {"negative handle", -1, buf, 16, 0, VORDLIX_E_HANDLE},
+      {"null buffer with a size", handle_, nullptr, 16, 0, VORDLIX_E_ARGUMENT},
+      {"null buffer with a length", handle_, nullptr, 0, 4, VORDLIX_E_ARGUMENT},
+      {"negative size", handle_, buf, -1, 0, VORDLIX_E_ARGUMENT},
+      {"negative length", handle_, buf, 16, -5, VORDLIX_E_ARGUMENT},
+  };
+  for (const auto& c : cases) {
+    uint16_t reply = 2000;
+    EXPECT_EQ(VORDLIX_SENDCMD(c.handle, &reply, c.buffer, c.size, c.length, 200), c.result) << c.name;
+    EXPECT_EQ(reply, VORDLIX_REPLY_FAILED) << c.name;
+  }
+  EXPECT_EQ(VORDLIX_SENDCMD(handle_, nullptr, buf, 16, 0, 200), VORDLIX_E_ARGUMENT);
+
+  uint16_t reply = 110;
+  EXPECT_EQ(VORDLIX_SENDCMDDATA(handle_, &reply, nullptr, 10, buf, 8, 200), VORDLIX_E_ARGUMENT);
+  EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
+  reply = 110;
+  EXPECT_EQ(VORDLIX_SENDCMDDATA(handle_, &reply, buf, 10, nullptr, 8, 200), VORDLIX_E_ARGUMENT);
+  reply = 110;
+  EXPECT_EQ(VORDLIX_SENDCMDDATA(0, &reply, buf, 10, buf, 8, 200), VORDLIX_E_HANDLE);
+
+  // A request that cannot travel in one packet is refused before anything is sent.
+  std::vector<char> big(4000, 'a');
+  const std::size_t before = peer_->Log().size();
+  reply = 12;
+  EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, big.data(), 4000, 4000, 200), VORDLIX_E_TOO_LONG);
+  EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
+  EXPECT_EQ(peer_->Log().size(), before);
+
+  // Nothing above disturbed the connection; after closing, the handle is dead.
+  reply = 2000;
+  EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, buf, 16, 0, 1000), VORDLIX_OK);
+  EXPECT_EQ(reply, 2000);
+  EXPECT_EQ(VORDLIX_CLOSE(handle_), VORDLIX_OK);
+  EXPECT_EQ(VORDLIX_CLOSE(handle_), VORDLIX_E_HANDLE);
+  reply = 2000;
+  EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, buf, 16, 0, 200), VORDLIX_E_HANDLE);
+  EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
+  handle_ = 0;
+}
+
+// Two handles in one process on the network: two sockets, two records. (On one
+// serial line a terminal keeps one record for the line, so there it makes no sense.)
+TEST(VordlixApiTest, TwoNetworkConnectionsAtOnceKeepTheirOwnRepliesApart) {
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+  auto peer_ = testpeer::TestPeer::StartUdp();
+  const int32_t first = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, 1000, 0);
+  const int32_t second = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, 1000, 0);
+  ASSERT_NE(first, 0);
+  ASSERT_NE(second, 0);
+  ASSERT_NE(second, first);
+  peer_->SetOption("A", "1");
+  char buf[32] = "A";
+  uint16_t reply = 11;
+  VORDLIX_SENDCMD(first, &reply, buf, 32, 2, 1000);
+  EXPECT_EQ(reply, 2000);
+  EXPECT_STREQ(buf, "A=1");
+  VORDLIX_CLOSE(first);
+  std::strcpy(buf, "A");
+  reply = 11;
+  VORDLIX_SENDCMD(second, &reply, buf, 32, 2, 1000);
+  EXPECT_EQ(reply, 2000);
+  VORDLIX_CLOSE(second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, VordlixPeerTest, ::testing::Values(Line::kUdp, Line::kSerial), testing::LineName);
+
+// The shared library exports the four functions and nothing of its inside.
+TEST(VordlixApiTest, SharedLibraryExportsTheFourFunctions) {
+  // Under CTest the build directory is given; run by hand, it lies above tests/.
+  std::string build;
+  if (const char* dir = std::getenv("QUELMARK_BUILD_DIR")) {
+    build = dir;
+  } else {
+    char exe[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    build = std::string(exe);
+    build = build.substr(0, build.rfind('/'));
+    build = build.substr(0, build.rfind('/'));
+  }
+  const std::string path = build + "/lib/libvordlix.so";
+  void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  for (const char* name : {"VORDLIX_INIT", "VORDLIX_SENDCMD", "VORDLIX_SENDCMDDATA", "VORDLIX_CLOSE"})
+    EXPECT_NE(dlsym(lib, name), nullptr) << name;
+  EXPECT_EQ(dlsym(lib, "_ZN7vordlix4wire8ChecksumEPKhm"), nullptr);
+  using Init = int32_t (*)(const char*, const char*, int32_t, int32_t, int32_t, int32_t);
+  auto init = reinterpret_cast<Init>(dlsym(lib, "VORDLIX_INIT"));
+  ASSERT_NE(init, nullptr);
+  EXPECT_EQ(init("nothing.dll", "127.0.0.1", 4370, 0, 0, 0), 0);
+  dlclose(lib);
+}
+
+}  // namespace
+}  // namespace vordlix

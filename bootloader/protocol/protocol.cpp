@@ -1,8 +1,335 @@
-// Placeholder until the packet handler lands.
+// The command-packet protocol: packet checksum, connection table, repeat
+// suppression, transfer buffer and the commands. Replies are built in the
+// request's bytes and leave through the send routine of the connection record
+// that the request's connection id names.
 #include "protocol/protocol.h"
+
+#include "boot/version.h"
+#include "flash/flash.h"
+#include "hw/hw.h"
+#include "loader_state.h"
+#include "pause.h"
+#include "runtime/heap.h"
+#include "runtime/mem.h"
+
 namespace bl {
-uint16_t checksum(const uint8_t*, uint32_t) { return 0; }
-int32_t handle_packet(uint8_t*, int32_t) { return 0; }
-void complete_connect(uint8_t*, int32_t, const uint8_t*, SendFn, int32_t) {}
-ConnRecord* find_or_create(const uint8_t*) { return nullptr; }
+namespace {
+
+enum : uint16_t {
+  kCmdWrite = 110, kCmdRead = 111, kCmdConnect = 1000, kCmdDisconnect = 1001,
+  kCmdRun = 1016, kCmdVersion = 1100, kCmdAnnounce = 1500, kCmdChunk = 1501,
+  kCmdRelease = 1502, kCmdNop = 2000,
+};
+enum : uint16_t { kDone = 2000, kRefused = 2001, kNoReply = 2004, kUnknown = 0xFFFF };
+enum : uint16_t { kReadAnnounce = 1500, kReadChunk = 1501 };
+constexpr uint32_t kReadChunkSize = 1024;
+constexpr uint32_t kPacingBase = 10240000;
+constexpr uint32_t kRamStart = 0xA0000000u;
+constexpr uint32_t kGrowBy = 5;
+
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t get32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+  put16(p, v);
+  put16(p + 2, v >> 16);
+}
+
+// Checksum field ← 0, then ← the checksum over the first n bytes.
+void seal(uint8_t* p, uint32_t n) {
+  put16(p + 2, 0);
+  put16(p + 2, checksum(p, n));
+}
+
+void send(const ConnRecord* r, const uint8_t* p, uint32_t n) {
+  if (r->send) r->send(p, n, r->peer);
+}
+
+bool id_taken(uint32_t id, const ConnRecord* except) {
+  const ConnTable& t = g_state.conns;
+  for (uint32_t i = 0; i < t.count; ++i)
+    if (&t.records[i] != except && t.records[i].id == id) return true;
+  return false;
+}
+
+ConnRecord* find_by_id(uint32_t id) {
+  ConnTable& t = g_state.conns;
+  for (uint32_t i = 0; i < t.count; ++i)
+    if (t.records[i].id == id) return &t.records[i];
+  return nullptr;
+}
+
+void release_transfer(ConnRecord* r) {
+  heap_free(r->transfer);  // null when there is none
+  r->transfer = nullptr;
+}
+
+void remove(ConnRecord* r) {
+  ConnTable& t = g_state.conns;
+  release_transfer(r);
+  const uint8_t* end = reinterpret_cast<const uint8_t*>(t.records + t.count);
+  memmove(r, r + 1, static_cast<size_t>(end - reinterpret_cast<const uint8_t*>(r + 1)));
+  --t.count;
+}
+
+// Command 110: checks, then the flash write (or the run from RAM for target
+// 100). Returns 0 on success or the error code for bytes 4 and 5.
+uint32_t write_area(ConnRecord* r, uint8_t* p, uint32_t d) {
+  const int32_t size = r->announced;
+  if (size <= 0) return 1;
+  if (!r->transfer) return 2;
+  if (r->received < size) return 3;
+  if (d < 8) return 5;  // target and parameter missing from the request
+
+  const uint32_t target = get32(p + 8);
+  const uint32_t param = get32(p + 12);
+  const uint32_t usize = static_cast<uint32_t>(size);
+  uint32_t dest = 0;
+  uint32_t len = usize;
+  uint16_t header[2] = {0, 0};  // magic and second halfword of a header; none when magic 0
+  const FlashGeometry* g = g_state.geometry;
+
+  switch (target) {
+    case 0: dest = 0; break;
+    case 1:
+    case 2:
+      if (usize + 8 >= 0x30000) return 5;
+      dest = 0x10000;
+      header[0] = target == 1 ? 0x010B : 0x000B;
+      header[1] = static_cast<uint16_t>(param >> 16);
+      len = usize + 8;
+      break;
+    case 3:
+      dest = 0x40000;
+      header[0] = 0x050B;
+      header[1] = param != 0;
+      len = usize + 8;
+      break;
+    case 4:
+      if (!g) return 4;  // no flash geometry: the flash is unusable
+      if (usize > static_cast<uint32_t>(g->sector_size[g->parameter_sector])) return 5;
+      dest = sector_start(g->parameter_sector) - kFlashWindow;
+      break;
+    case 5:
+      if (usize > 0x10000) return 5;
+      dest = 0x80000;
+      break;
+    case 6: dest = 0x90000; break;
+    case 7:
+      if (param < 0x800000) dest = param;
+      else if (param >= kFlashWindow) dest = param - kFlashWindow;
+      else return 5;
+      break;
+    case 100:
+      if (param < kRamStart || param >= kFlashWindow) return 5;
+      hw::mem_write(param, r->transfer, usize);
+      hw::jump(param);
+    default:
+      return 5;
+  }
+  // The common limit, without wrap-around: 0 < len and dest + len ≤ 2 MB.
+  if (len == 0 || dest > kFlashSize || len > kFlashSize - dest) return 5;
+
+  const uint8_t* src = r->transfer;
+  uint8_t* block = nullptr;
+  if (header[0]) {
+    block = static_cast<uint8_t*>(heap_alloc(len));
+    if (!block) return 4;  // the write cannot be done
+    put16(block, header[0]);
+    put16(block + 2, header[1]);
+    put32(block + 4, usize);
+    memcpy(block + 8, r->transfer, usize);
+    src = block;
+    memcpy(p + 8, block, 8);  // the header is also built in the request's data
+  }
+  const int32_t result = flash_write(kFlashWindow + dest, src, len);
+  heap_free(block);
+  return result == 1 ? 0 : 4;
+}
+
+// Command 111: the announce packet, the chunks (not stored), then 2000 through
+// the normal reply path, done by the caller.
+void read_memory(ConnRecord* r, uint8_t* p) {
+  uint32_t addr = get32(p + 8);
+  int32_t left = static_cast<int32_t>(get32(p + 12));
+  put16(p, kReadAnnounce);
+  put32(p + 8, static_cast<uint32_t>(left));
+  put32(p + 12, kReadChunkSize);
+  seal(p, 16);
+  send(r, p, 16);
+  const uint32_t pause = r->pacing_rate > 0 ? kPacingBase / static_cast<uint32_t>(r->pacing_rate) : 0;
+  for (uint32_t index = 0; left > 0; ++index) {
+    const uint32_t k = static_cast<uint32_t>(left) < kReadChunkSize ? static_cast<uint32_t>(left)
+                                                                     : kReadChunkSize;
+    put16(p, kReadChunk);
+    put16(p + 4, index);
+    hw::mem_read(addr, p + 8, k);
+    seal(p, k + 8);
+    send(r, p, k + 8);
+    pause_us(pause);
+    addr += k;
+    left -= static_cast<int32_t>(k);
+  }
+}
+
+}  // namespace
+
+uint16_t checksum(const uint8_t* data, uint32_t n) {
+  uint32_t sum = 0;
+  uint32_t i = 0;
+  for (; i + 1 < n; i += 2) {
+    sum += static_cast<uint32_t>(data[i] | (data[i + 1] << 8));
+    if (sum & 0x80000000u) sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  if (i < n) sum += data[i];
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+ConnRecord* find_or_create(const uint8_t* peer) {
+  ConnTable& t = g_state.conns;
+  for (uint32_t i = 0; i < t.count; ++i)
+    if (memcmp(t.records[i].peer, peer, kPeerAddrLen) == 0) return &t.records[i];
+
+  if (t.count + 1 > t.capacity) {
+    const uint32_t cap = t.capacity + kGrowBy;
+    ConnRecord* grown = static_cast<ConnRecord*>(heap_alloc(cap * sizeof(ConnRecord)));
+    if (!grown) return nullptr;  // the table cannot grow: the connect is refused
+    if (t.count) memcpy(grown, t.records, t.count * sizeof(ConnRecord));
+    heap_free(t.records);
+    t.records = grown;
+    t.capacity = cap;
+  }
+  ConnRecord* r = &t.records[t.count++];
+  memset(r, 0, sizeof *r);
+  uint32_t id;
+  do {
+    id = hw::oscr() & 0xFFFF;
+  } while (id_taken(id, r));
+  r->id = id;
+  memcpy(r->peer, peer, kPeerAddrLen);
+  return r;
+}
+
+int32_t handle_packet(uint8_t* p, int32_t n) {
+  if (n < 8) return 0;
+  const uint16_t cmd = get16(p);
+  ConnRecord* r = find_by_id(get16(p + 4));
+  if (!r && cmd != kCmdConnect) return 0;
+
+  const uint16_t sum = get16(p + 2);
+  put16(p + 2, 0);
+  if (checksum(p, static_cast<uint32_t>(n)) != sum) return 0;
+
+  put16(p, kDone);
+  uint32_t L = 8;
+  const uint32_t d = static_cast<uint32_t>(n) - 8;
+  const uint16_t seq = get16(p + 6);
+
+  if (r && seq == r->last_seq) {  // a repeat: never executed twice
+    if (r->last_reply_len) {
+      send(r, r->last_reply, r->last_reply_len);
+      return cmd;
+    }
+    put16(p, kNoReply);
+    seal(p, 8);
+    send(r, p, 8);
+    return 0;
+  }
+
+  switch (cmd) {
+    case kCmdConnect:
+      return kCmdConnect;
+    case kCmdDisconnect:
+      remove(r);
+      return 0;
+    case kCmdRun:
+      if (d >= 4 && r->announced > 0 && r->transfer) {
+        const uint32_t addr = get32(p + 8);
+        hw::mem_write(addr, r->transfer, static_cast<uint32_t>(r->announced));
+        hw::jump(addr);
+      }
+      put16(p, kRefused);
+      break;
+    case kCmdVersion:
+      memcpy(p + 8, kVersionText, kVersionTextSize);
+      L = 8 + kVersionTextSize;
+      break;
+    case kCmdAnnounce:
+      if (d < 4) {  // no size in the request: nothing changes
+        put16(p, kRefused);
+        break;
+      }
+      release_transfer(r);
+      r->announced = static_cast<int32_t>(get32(p + 8));
+      // A size that cannot be had leaves no buffer; a later 110 reports error 2.
+      r->transfer = r->announced > 0
+                        ? static_cast<uint8_t*>(heap_alloc(static_cast<uint32_t>(r->announced)))
+                        : nullptr;
+      r->received = 0;
+      break;
+    case kCmdChunk:
+      if (seq == r->last_seq + 1 && r->transfer &&
+          static_cast<uint32_t>(r->announced - r->received) >= d) {
+        memcpy(r->transfer + r->received, p + 8, d);
+        r->received += static_cast<int32_t>(d);
+      } else {
+        put16(p, kRefused);
+      }
+      break;
+    case kCmdRelease:
+      release_transfer(r);
+      r->announced = 0;
+      r->received = 0;
+      break;
+    case kCmdNop:
+      break;
+    case kCmdWrite: {
+      const uint32_t err = write_area(r, p, d);
+      if (err) {
+        put16(p, kRefused);
+        put16(p + 4, err);
+      }
+      break;
+    }
+    case kCmdRead:
+      if (d < 8) {
+        put16(p, kRefused);
+        break;
+      }
+      read_memory(r, p);
+      put16(p, kDone);
+      break;
+    default:
+      put16(p, kUnknown);
+      break;
+  }
+
+  // The normal reply path.
+  r->last_seq = seq;
+  seal(p, L);
+  send(r, p, L);
+  memcpy(r->last_reply, p, L);
+  r->last_reply_len = L;
+  return cmd;
+}
+
+void complete_connect(uint8_t* p, int32_t n, const uint8_t* peer, SendFn send_fn,
+                      int32_t pacing_rate) {
+  ConnRecord* r = find_or_create(peer);
+  if (!r || n < 8) return;  // no record can be had: no reply
+  put16(p + 4, r->id);
+  // The checksum covers the whole reply (the same as the first 8 bytes for a
+  // connect without data).
+  seal(p, static_cast<uint32_t>(n));
+  r->send = send_fn;
+  r->pacing_rate = pacing_rate;
+  if (send_fn) send_fn(p, static_cast<uint32_t>(n), peer);
+}
+
 }  // namespace bl

@@ -26,6 +26,14 @@ uint32_t oscr();
 void mem_read(uint32_t addr, void* dst, uint32_t n);
 void mem_write(uint32_t addr, const void* src, uint32_t n);
 
+// Coprocessor 14 register 6 (CCLKCFG): 2 starts a core-clock frequency change.
+// The host models no core clock; there the write does nothing.
+#if BL_HOST
+inline void write_cclkcfg(uint32_t) {}
+#else
+void write_cclkcfg(uint32_t value);
+#endif
+
 // Leave the loader: run code at addr (1016, target 100), or restart by a jump
 // to address 0 (1004, fatal errors).
 [[noreturn]] void jump(uint32_t addr);

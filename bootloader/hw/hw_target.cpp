@@ -1,0 +1,47 @@
+// Target build of the hardware-access layer: plain volatile accesses on the
+// PXA25x's physical (device) or virtual (flash window, SDRAM) addresses.
+#include "hw/hw.h"
+#include "runtime/mem.h"
+
+namespace bl::hw {
+namespace {
+constexpr uint32_t kOSCR = 0x40A00010;
+template <typename T> volatile T* at(uint32_t addr) {
+  return reinterpret_cast<volatile T*>(static_cast<uintptr_t>(addr));
+}
+}  // namespace
+
+uint32_t read32(uint32_t addr) { return *at<uint32_t>(addr); }
+void write32(uint32_t addr, uint32_t value) { *at<uint32_t>(addr) = value; }
+uint16_t flash_read16(uint32_t addr) { return *at<uint16_t>(addr); }
+void flash_write16(uint32_t addr, uint16_t value) { *at<uint16_t>(addr) = value; }
+uint32_t oscr() { return *at<uint32_t>(kOSCR); }
+
+void mem_read(uint32_t addr, void* dst, uint32_t n) {
+  memcpy(dst, reinterpret_cast<const void*>(static_cast<uintptr_t>(addr)), n);
+}
+void mem_write(uint32_t addr, const void* src, uint32_t n) {
+  memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(addr)), src, n);
+}
+
+void write_cclkcfg(uint32_t value) {
+  // The write, then the XScale CPWAIT: read back cp15 c2 and branch on.
+  asm volatile(
+      "mcr p14, 0, %0, c6, c0, 0\n\t"
+      "mrc p15, 0, r12, c2, c0, 0\n\t"
+      "mov r12, r12\n\t"
+      "sub pc, pc, #4"
+      :
+      : "r"(value)
+      : "r12", "memory");
+}
+
+// A plain branch: no mode change, MMU and caches as they are.
+void jump(uint32_t addr) {
+  asm volatile("mov pc, %0" : : "r"(addr) : "memory");
+  __builtin_unreachable();
+}
+
+void restart() { jump(0); }
+
+}  // namespace bl::hw

@@ -5,8 +5,20 @@
 include(Embed)
 target_sources(tool_model PRIVATE ${CMAKE_CURRENT_LIST_DIR}/uOEM_update.cpp)
 
+# The updater as it ships: the built program without its debugging information.
 if(TARGET qvebupd)
-  quelmark_embed(TARGET quelmark-config NAME QVEBUPD FILE $<TARGET_FILE:qvebupd> DEPENDS qvebupd)
+  set(shipped_updater ${CMAKE_CURRENT_BINARY_DIR}/qvebupd.shipped)
+  if(CMAKE_STRIP)
+    add_custom_command(OUTPUT ${shipped_updater}
+      COMMAND ${CMAKE_STRIP} --strip-all -o ${shipped_updater} $<TARGET_FILE:qvebupd>
+      DEPENDS qvebupd VERBATIM)
+  else()
+    add_custom_command(OUTPUT ${shipped_updater}
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:qvebupd> ${shipped_updater}
+      DEPENDS qvebupd VERBATIM)
+  endif()
+  add_custom_target(qvebupd_shipped DEPENDS ${shipped_updater})
+  quelmark_embed(TARGET quelmark-config NAME QVEBUPD FILE ${shipped_updater} DEPENDS qvebupd_shipped)
 endif()
 
 # The stand-in updater: records its arguments, then ends as it is told.
@@ -22,7 +34,7 @@ if(TARGET launch_stand_in_test)
 endif()
 if(TARGET launch_qvebupd_test)
   if(TARGET qvebupd AND TARGET vordlix_testpeer)
-    quelmark_embed(TARGET launch_qvebupd_test NAME QVEBUPD FILE $<TARGET_FILE:qvebupd> DEPENDS qvebupd)
+    quelmark_embed(TARGET launch_qvebupd_test NAME QVEBUPD FILE ${shipped_updater} DEPENDS qvebupd_shipped)
     target_link_libraries(launch_qvebupd_test PRIVATE vordlix_testpeer)
   else()
     target_compile_definitions(launch_qvebupd_test PRIVATE LAUNCH_NO_QVEBUPD=1)

@@ -15,7 +15,6 @@
 #include "devices/uart.h"
 #include "hw/host_board.h"
 #include "loader_state.h"
-#include "hw/hw.h"
 
 namespace nettest {
 
@@ -81,14 +80,3 @@ inline Bytes command(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& dat
 }
 
 }  // namespace nettest
-// TEMP-UNTIL-PAUSE-LANDS
-namespace bl {
-__attribute__((weak)) void pause_us(uint32_t us) {
-  uint32_t start = hw::oscr();
-  uint32_t ticks = us * 3768u / 1024u;
-  for (;;) {
-    uint32_t now = hw::oscr();
-    if (now >= start + ticks || now <= start) return;
-  }
-}
-}  // namespace bl

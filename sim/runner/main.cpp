@@ -1,0 +1,326 @@
+// quelmark-sim: the simulated terminal in loader mode, native engine.
+//
+// The boot loader's logic, compiled for the host, runs on the simulated bus with
+// the device models: its Ethernet bridged to a UDP socket on a loopback address,
+// its command port on a pseudo-terminal, its flash kept in a file, its panel
+// frames logged. The OS timer runs in real time.
+//
+// One thread. The loader polls its devices; every poll of the command port's
+// line status lets the runner move bytes between the host and the models, and,
+// when nothing has happened for a while, block in poll() for up to 1 ms so that
+// an idle terminal does not burn a core.
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "board/sim_board.h"
+#include "devices/dm9000.h"
+#include "devices/recorder.h"
+#include "devices/uart.h"
+#include "hw/host_board.h"
+#include "loader_state.h"
+#include "main.h"
+#include "runner/bridge.h"
+#include "runner/options.h"
+#include "runner/panel_log.h"
+#include "runner/pty.h"
+
+namespace simrun {
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+struct Stop {};  // unwinds the loader when the runner is asked to end
+
+// Forwards to a device and calls back before each read of one register.
+class Tap : public sim::MmioDevice {
+ public:
+  Tap(sim::MmioDevice& inner, uint32_t offset, void (*hook)(void*), void* ctx)
+      : inner_(inner), offset_(offset), hook_(hook), ctx_(ctx) {}
+  uint32_t read32(uint32_t off) override {
+    if (off == offset_) hook_(ctx_);
+    return inner_.read32(off);
+  }
+  void write32(uint32_t off, uint32_t v) override { inner_.write32(off, v); }
+
+ private:
+  sim::MmioDevice& inner_;
+  uint32_t offset_;
+  void (*hook_)(void*);
+  void* ctx_;
+};
+
+// The bus of the runner. Its OS timer runs in real time, and every OSCR read
+// waits for the counter's next tick: the loader's pause ends early when a read
+// returns no more than its start value (the wrap rule), and host reads are far
+// quicker than the 271 ns of a tick.
+class RunnerBoard : public sim::SimBoard {
+ public:
+  explicit RunnerBoard(uint16_t flash_id) : SimBoard(flash_id, sim::OsTimer::Mode::RealTime) {}
+  uint32_t oscr() override {
+    uint32_t v;
+    do v = SimBoard::oscr();
+    while (v == last_);
+    last_ = v;
+    return v;
+  }
+
+ private:
+  uint32_t last_ = 0;
+};
+
+std::string exe_dir() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string p(buf);
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? "." : p.substr(0, slash);
+}
+
+bool read_file(const std::string& path, std::vector<uint8_t>* out) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  out->clear();
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
+  bool ok = !ferror(f);
+  fclose(f);
+  return ok;
+}
+
+class Runner {
+ public:
+  explicit Runner(const Options& o)
+      : opt_(o),
+        board_(o.flash_id),
+        gpio_("gpio", &board_.timer),
+        clocks_("clock", &board_.timer),
+        power_("power", &board_.timer),
+        memctl_("memory controller", &board_.timer),
+        ffuart_tap_(ffuart_, sim::Uart::LSR, &Runner::pump_hook, this),
+        bridge_(o.udp) {
+    board_.attach(0x0C000000u, 8, eth_);
+    board_.attach(0x40100000u, 0x30, ffuart_tap_);
+    board_.attach(0x40200000u, 0x30, btuart_);
+    board_.attach(0x40E00000u, 0x100, gpio_);
+    board_.attach(0x40F00000u, 0x100, power_);
+    board_.attach(0x41300000u, 0x100, clocks_);
+    board_.attach(0x48000000u, 0x100, memctl_);
+    eth_.on_transmit([this](const std::vector<uint8_t>& f) { bridge_.transmit(f); });
+    ffuart_.on_transmit([this](uint8_t b) { pty_.write(b); });
+    btuart_.on_transmit([this](uint8_t b) { panel_->byte(b); });
+  }
+
+  ~Runner() {
+    if (panel_file_) fclose(panel_file_);
+  }
+
+  int run() {
+    if (!prepare_flash()) return 1;
+    if (!opt_.panel_log.empty()) {
+      panel_file_ = fopen(opt_.panel_log.c_str(), "a");
+      if (!panel_file_) {
+        fprintf(stderr, "quelmark-sim: cannot open %s: %s\n", opt_.panel_log.c_str(), strerror(errno));
+        return 1;
+      }
+    }
+    panel_log_ = PanelLog(panel_file_ ? panel_file_ : stderr);
+    panel_ = &panel_log_;
+    if (!opt_.pty_link.empty() && !make_link()) return 1;
+
+    // A hardware reset: the start-up code copies the first 512 KB of flash into
+    // SDRAM, where a memory read of virtual 0 finds it. Restarts keep that copy.
+    board_.sdram.write(sim::SimBoard::kSdram, board_.flash.data(), 0x80000);
+    board_.install();
+    int rc = 0;
+    for (;;) {
+      try {
+        bl::loader_main();
+      } catch (const bl::hw::LeaveLoader& l) {
+        if (l.kind == bl::hw::LeaveLoader::Jump) {
+          fprintf(stderr,
+                  "quelmark-sim: jump to uploaded code at 0x%08X: the native engine cannot run "
+                  "it; restarting in loader mode\n",
+                  l.addr);
+        } else {
+          fprintf(stderr, "quelmark-sim: restart\n");
+        }
+        save_flash();
+        bl::hw::reset_loader_state();
+        continue;
+      } catch (const Stop&) {
+        break;
+      }
+    }
+    panel_->flush();
+    pty_.flush();
+    if (!save_flash()) rc = 1;
+    if (!opt_.pty_link.empty()) unlink(opt_.pty_link.c_str());
+    return rc;
+  }
+
+ private:
+  static void pump_hook(void* self) { static_cast<Runner*>(self)->pump(); }
+
+  // Moves bytes between the host and the models; blocks briefly when idle.
+  void pump() {
+    if (g_stop) throw Stop{};
+    if (!announced_) announce();
+    bool moved = false;
+    if (ffuart_.rx_pending() < 4096) {
+      uint8_t buf[4096];
+      size_t n = pty_.read(buf, sizeof buf - ffuart_.rx_pending());
+      if (n) {
+        ffuart_.push_rx(std::vector<uint8_t>(buf, buf + n));
+        moved = true;
+      }
+    }
+    pty_.flush();
+    // Datagrams wait in the socket while the receiver is off or full.
+    if (eth_.reg(sim::Dm9000::RCR) & 1) {
+      uint8_t mac[6];
+      for (int i = 0; i < 6; ++i) mac[i] = eth_.reg(sim::Dm9000::PAR + i);
+      while (eth_.rx_pending() < 8) {
+        std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, bl::g_data.ip);
+        if (!f) break;
+        eth_.receive(*f);
+        moved = true;
+      }
+    }
+    panel_->idle();
+    if (moved || ffuart_.rx_pending() || eth_.rx_pending()) {
+      quiet_ = 0;
+      return;
+    }
+    // Inside a serial frame the loader polls at most 20 times before it gives
+    // up, so blocking starts only well after the last activity.
+    if (++quiet_ < kQuietPolls) return;
+    pollfd fds[2] = {{bridge_.fd(), POLLIN, 0}, {pty_.fd(), POLLIN, 0}};
+    if (pty_.pending_output()) fds[1].events |= POLLOUT;
+    poll(fds, 2, 1);
+  }
+
+  void announce() {
+    announced_ = true;
+    printf("listening on %s\ncommand port %s\n", bridge_.address().c_str(), pty_.path().c_str());
+    fflush(stdout);
+  }
+
+  bool prepare_flash() {
+    if (access(opt_.flash_file.c_str(), F_OK) == 0) {
+      struct stat st {};
+      stat(opt_.flash_file.c_str(), &st);
+      if (!S_ISREG(st.st_mode) || st.st_size != sim::FlashModel::kSize) {
+        fprintf(stderr, "quelmark-sim: %s is not a flash file (it must hold %u bytes)\n",
+                opt_.flash_file.c_str(), sim::FlashModel::kSize);
+        return false;
+      }
+      if (!board_.flash.load(opt_.flash_file)) {
+        fprintf(stderr, "quelmark-sim: cannot read %s: %s\n", opt_.flash_file.c_str(), strerror(errno));
+        return false;
+      }
+      return true;
+    }
+    // A new flash: erased, holding the boot-loader image at offset 0.
+    board_.flash.fill(0xFF);
+    std::string image = opt_.image.empty() ? exe_dir() + "/../firmware/bootloader.bin" : opt_.image;
+    std::vector<uint8_t> bytes;
+    if (read_file(image, &bytes)) {
+      if (bytes.size() > sim::FlashModel::kSize) {
+        fprintf(stderr, "quelmark-sim: %s is larger than the flash\n", image.c_str());
+        return false;
+      }
+      board_.flash.set_contents(0, bytes);
+    } else if (!opt_.image.empty()) {
+      fprintf(stderr, "quelmark-sim: cannot read the image %s: %s\n", image.c_str(), strerror(errno));
+      return false;
+    } else {
+      fprintf(stderr, "quelmark-sim: no boot-loader image at %s; the flash starts erased\n",
+              image.c_str());
+    }
+    if (!save_flash()) return false;
+    return true;
+  }
+
+  bool save_flash() {
+    if (board_.flash.save(opt_.flash_file)) return true;
+    fprintf(stderr, "quelmark-sim: cannot write %s: %s\n", opt_.flash_file.c_str(), strerror(errno));
+    return false;
+  }
+
+  bool make_link() {
+    struct stat st {};
+    if (lstat(opt_.pty_link.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        fprintf(stderr, "quelmark-sim: %s exists and is not a symbolic link; not replacing it\n",
+                opt_.pty_link.c_str());
+        return false;
+      }
+      unlink(opt_.pty_link.c_str());
+    }
+    if (symlink(pty_.path().c_str(), opt_.pty_link.c_str()) != 0) {
+      fprintf(stderr, "quelmark-sim: cannot link %s: %s\n", opt_.pty_link.c_str(), strerror(errno));
+      return false;
+    }
+    return true;
+  }
+
+  static constexpr uint32_t kQuietPolls = 64;
+
+  Options opt_;
+  RunnerBoard board_;
+  sim::Dm9000 eth_;
+  sim::Uart ffuart_, btuart_;
+  sim::Recorder gpio_, clocks_, power_, memctl_;
+  Tap ffuart_tap_;
+  Bridge bridge_;
+  Pty pty_;
+  PanelLog panel_log_{nullptr};
+  PanelLog* panel_ = &panel_log_;
+  FILE* panel_file_ = nullptr;
+  bool announced_ = false;
+  uint32_t quiet_ = 0;
+};
+
+}  // namespace
+}  // namespace simrun
+
+int main(int argc, char** argv) {
+  using namespace simrun;
+  Options opt;
+  std::string err = parse_options(std::vector<std::string>(argv + 1, argv + argc), &opt);
+  if (!err.empty()) {
+    fprintf(stderr, "quelmark-sim: %s\n%s", err.c_str(), usage());
+    return 2;
+  }
+  if (opt.help) {
+    fputs(usage(), stdout);
+    return 0;
+  }
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  try {
+    Runner runner(opt);
+    return runner.run();
+  } catch (const std::exception& e) {
+    fprintf(stderr, "quelmark-sim: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,64 @@
+#include "runner/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "runner/bridge.h"
+
+namespace simrun {
+
+const char* usage() {
+  return "usage: quelmark-sim [--loader] [--engine native|arm] [--udp 127.0.0.1:PORT]\n"
+         "                    [--flash FILE] [--flash-id 0x22C4|0x2249|0x2782|other]\n"
+         "                    [--pty-link PATH] [--panel-log FILE] [--image FILE]\n";
+}
+
+std::string parse_options(const std::vector<std::string>& args, Options* o) {
+  std::string err = parse_loopback(o->udp_text, &o->udp);
+  if (!err.empty()) return err;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* v) -> std::string {
+      if (i + 1 >= args.size()) return a + " needs a value";
+      *v = args[++i];
+      return "";
+    };
+    std::string v;
+    if (a == "--help" || a == "-h") {
+      o->help = true;
+    } else if (a == "--loader") {
+      o->loader_mode = true;
+    } else if (a == "--engine") {
+      if (!(err = value(&v)).empty()) return err;
+      if (v == "arm")
+        return "--engine arm is not available yet: the emulated ARM board does not exist; "
+               "use --engine native";
+      if (v != "native") return "unknown engine \"" + v + "\" (native or arm)";
+      o->engine = v;
+    } else if (a == "--udp") {
+      if (!(err = value(&o->udp_text)).empty()) return err;
+      if (!(err = parse_loopback(o->udp_text, &o->udp)).empty()) return "--udp: " + err;
+    } else if (a == "--flash") {
+      if (!(err = value(&o->flash_file)).empty()) return err;
+    } else if (a == "--flash-id") {
+      if (!(err = value(&v)).empty()) return err;
+      char* end = nullptr;
+      errno = 0;
+      unsigned long id = strtoul(v.c_str(), &end, 0);
+      if (v.empty() || *end || errno || id > 0xFFFF)
+        return "--flash-id: \"" + v + "\" is not a 16-bit device ID";
+      o->flash_id = static_cast<uint16_t>(id);
+    } else if (a == "--pty-link") {
+      if (!(err = value(&o->pty_link)).empty()) return err;
+    } else if (a == "--panel-log") {
+      if (!(err = value(&o->panel_log)).empty()) return err;
+    } else if (a == "--image") {
+      if (!(err = value(&o->image)).empty()) return err;
+    } else {
+      return "unknown option \"" + a + "\"";
+    }
+  }
+  return "";
+}
+
+}  // namespace simrun

@@ -1,0 +1,28 @@
+// quelmark-sim's command line (see sim/README.md).
+#pragma once
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace simrun {
+
+struct Options {
+  bool loader_mode = true;            // --loader: the only mode for now
+  std::string engine = "native";      // --engine native|arm
+  sockaddr_in udp{};                  // --udp 127.0.0.1:PORT
+  std::string udp_text = "127.0.0.1:4370";
+  std::string flash_file = "quelmark-flash.bin";
+  uint16_t flash_id = 0x22C4;         // --flash-id
+  std::string pty_link;               // --pty-link PATH
+  std::string panel_log;              // --panel-log FILE (default: standard error)
+  std::string image;                  // --image FILE (default: beside the executable)
+  bool help = false;
+};
+
+// Parses argv; returns an error text ("" on success).
+std::string parse_options(const std::vector<std::string>& args, Options* out);
+const char* usage();
+
+}  // namespace simrun

@@ -16,6 +16,8 @@ using namespace std::chrono;
 constexpr int32_t kIncomplete = 1;
 // Pause before resending after a 2004 (the peer holds no stored reply yet).
 constexpr int kNoReplyPauseMs = 20;
+// The longest wait between two sends of one request.
+constexpr int kMaxResendIntervalMs = 1000;
 
 int MsUntil(Session::Clock::time_point t) {
   const auto left = duration_cast<milliseconds>(t - Session::Clock::now()).count();
@@ -109,9 +111,14 @@ int32_t Session::Exchange(uint16_t command, const uint8_t* data, std::size_t n, 
   const std::vector<uint8_t> request = wire::BuildPacket(command, connection_, seq, data, n);
   MemoryRead read;
   std::vector<uint8_t> in;
+  // The first resend comes soon (a lost datagram); later ones back off, so that a
+  // terminal busy with a long flash write is not flooded with repeats.
+  const int base = transport_->ResendIntervalMs(request.size());
+  int interval = base;
   do {
     if (!transport_->Send(request.data(), request.size())) return VORDLIX_E_IO;
-    const auto resend = std::min(deadline, Clock::now() + milliseconds(transport_->ResendIntervalMs(request.size())));
+    const auto resend = std::min(deadline, Clock::now() + milliseconds(interval));
+    interval = std::min(interval * 2, std::max(base, kMaxResendIntervalMs));
     while (Clock::now() < resend) {
       const int r = transport_->Receive(&in, MsUntil(resend));
       if (r < 0) return VORDLIX_E_IO;

@@ -1,0 +1,161 @@
+// The protocol and flash-store tests' board: the simulated bus with its flash
+// model, a recording send routine per transport, and a packet builder whose
+// checksum is computed independently of the loader's routine.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "board/sim_board.h"
+#include "flash/flash.h"
+#include "hw/host_board.h"
+#include "loader_state.h"
+#include "protocol/protocol.h"
+#include "runtime/heap.h"
+
+namespace ptest {
+
+using Bytes = std::vector<uint8_t>;
+
+// RFC 1071 on little-endian words, with a 64-bit sum (no folding on the way).
+inline uint16_t ref_checksum(const uint8_t* p, size_t n) {
+  uint64_t s = 0;
+  for (size_t i = 0; i + 1 < n; i += 2) s += p[i] | (p[i + 1] << 8);
+  if (n & 1) s += p[n - 1];
+  while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
+  return static_cast<uint16_t>(~s);
+}
+
+inline uint32_t le16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+inline uint32_t le32(const Bytes& b, size_t at) { return le16(b, at) | (le16(b, at + 2) << 16); }
+inline Bytes u32s(std::initializer_list<uint32_t> values) {
+  Bytes b;
+  for (uint32_t v : values)
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return b;
+}
+inline Bytes pattern(size_t n, uint32_t seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    b[i] = static_cast<uint8_t>(seed >> 16);
+  }
+  return b;
+}
+
+// A command packet with a valid checksum.
+inline Bytes packet(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& data = {}) {
+  Bytes p(8, 0);
+  p[0] = cmd & 0xFF; p[1] = cmd >> 8;
+  p[4] = conn & 0xFF; p[5] = conn >> 8;
+  p[6] = seq & 0xFF; p[7] = seq >> 8;
+  p.insert(p.end(), data.begin(), data.end());
+  uint16_t s = ref_checksum(p.data(), p.size());
+  p[2] = s & 0xFF; p[3] = s >> 8;
+  return p;
+}
+
+// One packet that a send routine was given.
+struct Sent {
+  char via;    // 'n' network routine, 's' serial routine
+  Bytes peer;  // the peer address it was sent to
+  Bytes bytes;
+  uint32_t code() const { return le16(bytes, 0); }
+  uint32_t conn() const { return le16(bytes, 4); }
+  uint32_t seq() const { return le16(bytes, 6); }
+  bool checksum_ok() const {
+    Bytes c = bytes;
+    uint16_t s = static_cast<uint16_t>(le16(c, 2));
+    c[2] = c[3] = 0;
+    return ref_checksum(c.data(), c.size()) == s;
+  }
+};
+
+inline std::vector<Sent>& sent_log() {
+  static std::vector<Sent> log;
+  return log;
+}
+inline void send_net(const uint8_t* p, uint32_t n, const uint8_t* peer) {
+  sent_log().push_back({'n', Bytes(peer, peer + bl::kPeerAddrLen), Bytes(p, p + n)});
+}
+inline void send_serial(const uint8_t* p, uint32_t n, const uint8_t* peer) {
+  sent_log().push_back({'s', Bytes(peer, peer + bl::kPeerAddrLen), Bytes(p, p + n)});
+}
+
+inline Bytes net_peer(uint8_t last) { return {2, 0, 0, 0, 0, last, 127, 0, 0, last}; }
+inline Bytes serial_peer() { return {0xC0, 'F', 'F', 'U', 0, 0, 0, 0, 0, 0}; }
+
+constexpr int32_t kNetRate = 104857600;
+constexpr int32_t kSerialRate = 115200;
+
+// A board with a flash of the given ID, identified, and an empty table.
+class LoaderTest : public ::testing::Test {
+ protected:
+  explicit LoaderTest(uint16_t flash_id = 0x22C4) : board(flash_id) {}
+  void SetUp() override {
+    board.install();
+    bl::flash_identify();
+    board.flash.clear_counters();
+    sent_log().clear();
+  }
+  void TearDown() override { bl::hw::set_board(nullptr); }
+
+  // Hands one packet to the handler in a frame-sized buffer whose bytes past
+  // the packet are stale (0xEE), as a transport's receive buffer would be.
+  // A connect is completed as a transport does it.
+  int32_t handle(const Bytes& p, const Bytes& peer = net_peer(1), bl::SendFn send = send_net,
+                 int32_t rate = kNetRate) {
+    std::memset(frame_, 0xEE, sizeof frame_);
+    std::memcpy(frame_, p.data(), p.size());
+    int32_t r = bl::handle_packet(frame_, static_cast<int32_t>(p.size()));
+    if (r == 1000) bl::complete_connect(frame_, static_cast<int32_t>(p.size()), peer.data(), send, rate);
+    return r;
+  }
+
+  // Connects and returns the connection id from the reply.
+  uint16_t connect(const Bytes& peer = net_peer(1), bl::SendFn send = send_net,
+                   int32_t rate = kNetRate) {
+    size_t before = sent_log().size();
+    EXPECT_EQ(handle(packet(1000, 0, 0), peer, send, rate), 1000);
+    EXPECT_EQ(sent_log().size(), before + 1);
+    return static_cast<uint16_t>(sent_log().back().conn());
+  }
+
+  // Sends one request and returns what was sent in reply.
+  std::vector<Sent> request(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& data = {},
+                            int32_t* result = nullptr) {
+    size_t before = sent_log().size();
+    int32_t r = handle(packet(cmd, conn, seq, data));
+    if (result) *result = r;
+    return std::vector<Sent>(sent_log().begin() + static_cast<long>(before), sent_log().end());
+  }
+
+  // One reply expected: returns it.
+  Sent reply(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& data = {}) {
+    auto out = request(cmd, conn, seq, data);
+    EXPECT_EQ(out.size(), 1u) << "command " << cmd;
+    return out.empty() ? Sent{} : out.back();
+  }
+
+  // 1500 with the size, then the data in 1,024-byte chunks; seq moves on.
+  void transfer(uint16_t conn, uint16_t& seq, const Bytes& data) {
+    ASSERT_EQ(reply(1500, conn, seq++, u32s({static_cast<uint32_t>(data.size())})).code(), 2000u);
+    for (size_t at = 0; at < data.size(); at += 1024) {
+      Bytes chunk(data.begin() + static_cast<long>(at),
+                  data.begin() + static_cast<long>(std::min(data.size(), at + 1024)));
+      ASSERT_EQ(reply(1501, conn, seq++, chunk).code(), 2000u) << "chunk at " << at;
+    }
+  }
+
+  Bytes flash_bytes(uint32_t offset, size_t n) const {
+    return Bytes(board.flash.data() + offset, board.flash.data() + offset + n);
+  }
+
+  sim::SimBoard board;
+  alignas(4) uint8_t frame_[2048];
+};
+
+}  // namespace ptest

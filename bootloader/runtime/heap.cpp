@@ -10,7 +10,8 @@ namespace {
 
 constexpr uintptr_t kAlign = 8;
 constexpr uintptr_t kHeader = sizeof(uintptr_t);
-constexpr uintptr_t kMinBlock = 2 * sizeof(uintptr_t) + kHeader;
+// Room for the header and the free-list link, a multiple of kAlign.
+constexpr uintptr_t kMinBlock = (kHeader + sizeof(uintptr_t) + kAlign - 1) & ~(kAlign - 1);
 
 HeapState& H() { return g_state.heap; }
 uintptr_t& size_of(uintptr_t b) { return *reinterpret_cast<uintptr_t*>(b); }
@@ -20,8 +21,13 @@ uintptr_t round_up(uintptr_t v) { return (v + kAlign - 1) & ~(kAlign - 1); }
 }  // namespace
 
 void heap_init(void* base, size_t size) {
-  uintptr_t b = round_up(reinterpret_cast<uintptr_t>(base));
-  uintptr_t end = (reinterpret_cast<uintptr_t>(base) + size) & ~(kAlign - 1);
+  // Blocks are multiples of kAlign long, so with the first header placed just
+  // below an aligned address every block's payload is kAlign-aligned.
+  uintptr_t start = reinterpret_cast<uintptr_t>(base);
+  uintptr_t b = round_up(start + kHeader) - kHeader;
+  uintptr_t end = start + size;
+  if (end < b) end = b;
+  end = b + ((end - b) & ~(kAlign - 1));
   H().base = b;
   H().limit = end;
   H().free = 0;

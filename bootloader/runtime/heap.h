@@ -8,6 +8,10 @@
 
 namespace bl {
 
+// The target's arena: from 0xA0080000 up to the loader's data at 0xA0100000.
+constexpr uint32_t kHeapBase = 0xA0080000u;
+constexpr uint32_t kHeapLimit = 0xA0100000u;
+
 struct HeapState {
   uintptr_t base;   // arena start
   uintptr_t limit;  // one past the arena's end

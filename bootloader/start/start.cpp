@@ -27,7 +27,7 @@ void bl_start_page_table(uint32_t* table) { bl::boot::build_page_table(table); }
 // The heap: 0xA0080000 up to the loader's data at 0xA0100000. It can reach
 // neither the data nor the stack.
 void bl_start_runtime() {
-  bl::heap_init(reinterpret_cast<void*>(0xA0080000u), 0xA0100000u - 0xA0080000u);
+  bl::heap_init(reinterpret_cast<void*>(bl::kHeapBase), bl::kHeapLimit - bl::kHeapBase);
 }
 
 }  // extern "C"

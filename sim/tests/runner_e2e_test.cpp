@@ -1,0 +1,400 @@
+// quelmark-sim end to end: the real program, started with a flash file in a
+// temporary folder, driven over its UDP socket on 127.0.0.1 and over its
+// pseudo-terminal, stopped with SIGTERM.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+uint16_t inet_sum(const uint8_t* p, size_t n) {
+  uint32_t s = 0;
+  for (size_t i = 0; i + 1 < n; i += 2) s += p[i] | (p[i + 1] << 8);
+  if (n & 1) s += p[n - 1];
+  while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
+  return static_cast<uint16_t>(~s);
+}
+uint32_t le16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+void put_le16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void put_le32(Bytes& b, size_t at, uint32_t v) {
+  put_le16(b, at, v);
+  put_le16(b, at + 2, v >> 16);
+}
+
+Bytes command(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& data = {}) {
+  Bytes p(8, 0);
+  put_le16(p, 0, cmd);
+  put_le16(p, 4, conn);
+  put_le16(p, 6, seq);
+  p.insert(p.end(), data.begin(), data.end());
+  put_le16(p, 2, inet_sum(p.data(), p.size()));
+  return p;
+}
+
+Bytes u32s(std::initializer_list<uint32_t> values) {
+  Bytes b;
+  for (uint32_t v : values) {
+    b.resize(b.size() + 4);
+    put_le32(b, b.size() - 4, v);
+  }
+  return b;
+}
+
+Bytes read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const Bytes& b) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(b.data()), b.size());
+}
+
+// One quelmark-sim process.
+class Sim {
+ public:
+  explicit Sim(const std::vector<std::string>& args) {
+    std::string exe = std::string(getenv("QUELMARK_BUILD_DIR")) + "/bin/quelmark-sim";
+    int out[2];
+    EXPECT_EQ(pipe(out), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(exe.c_str(), argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~Sim() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+
+  // Reads standard output until the two ready lines (or the time runs out).
+  bool wait_ready() {
+    std::string text;
+    auto until = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < until) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[256];
+      ssize_t n = read(out_, buf, sizeof buf);
+      if (n <= 0) return false;
+      text.append(buf, n);
+      size_t a = text.find("listening on 127.0.0.1:");
+      size_t b = text.find("command port ");
+      if (a != std::string::npos && b != std::string::npos && text.find('\n', b) != std::string::npos) {
+        port = static_cast<uint16_t>(atoi(text.c_str() + a + strlen("listening on 127.0.0.1:")));
+        size_t e = text.find('\n', b);
+        pty = text.substr(b + strlen("command port "), e - b - strlen("command port "));
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // SIGTERM, then the exit status.
+  int stop() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  // Waits for the process to end by itself; returns its exit status and output.
+  int wait_exit() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  uint16_t port = 0;
+  std::string pty;
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+// The host side over UDP: a socket of its own on 127.0.0.1.
+class UdpHost {
+ public:
+  explicit UdpHost(uint16_t port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in me{};
+    me.sin_family = AF_INET;
+    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&me), sizeof me);
+    to_.sin_family = AF_INET;
+    to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to_.sin_port = htons(port);
+  }
+  ~UdpHost() { close(fd_); }
+  void send(const Bytes& p) {
+    sendto(fd_, p.data(), p.size(), 0, reinterpret_cast<sockaddr*>(&to_), sizeof to_);
+  }
+  std::optional<Bytes> receive(int ms = 5000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0) return std::nullopt;
+    uint8_t buf[2048];
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n < 0) return std::nullopt;
+    return Bytes(buf, buf + n);
+  }
+  // One request, its final reply (memory-read chunks are collected in `chunks`).
+  Bytes call(const Bytes& p, std::vector<Bytes>* chunks = nullptr) {
+    send(p);
+    for (;;) {
+      std::optional<Bytes> r = receive();
+      if (!r) return {};
+      if (r->size() >= 2 && (le16(*r, 0) == 1500 || le16(*r, 0) == 1501)) {
+        if (chunks) chunks->push_back(*r);
+        continue;
+      }
+      return *r;
+    }
+  }
+
+ private:
+  int fd_;
+  sockaddr_in to_{};
+};
+
+// The host side over the pseudo-terminal: serial frames.
+class SerialHost {
+ public:
+  explicit SerialHost(const std::string& path) {
+    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd_, TCSANOW, &t);
+    tcflush(fd_, TCIOFLUSH);
+  }
+  ~SerialHost() { close(fd_); }
+  bool ok() const { return fd_ >= 0; }
+  Bytes call(const Bytes& packet) {
+    Bytes f = {1, 1, 0x81, 0x7E, 0, 0, 0, 0};
+    put_le16(f, 4, packet.size());
+    f.insert(f.end(), packet.begin(), packet.end());
+    put_le16(f, 6, inet_sum(f.data(), f.size()));
+    EXPECT_EQ(write(fd_, f.data(), f.size()), static_cast<ssize_t>(f.size()));
+    Bytes head = read_n(8);
+    if (head.size() < 8) return {};
+    Bytes body = read_n(le16(head, 4));
+    Bytes whole = head;
+    whole.insert(whole.end(), body.begin(), body.end());
+    uint16_t sum = le16(whole, 6);
+    put_le16(whole, 6, 0);
+    EXPECT_EQ(inet_sum(whole.data(), whole.size()), sum) << "frame checksum";
+    return body;
+  }
+
+ private:
+  Bytes read_n(size_t n) {
+    Bytes out;
+    auto until = Clock::now() + std::chrono::seconds(5);
+    while (out.size() < n && Clock::now() < until) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      uint8_t buf[4096];
+      ssize_t got = read(fd_, buf, std::min(sizeof buf, n - out.size()));
+      if (got > 0) out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+  int fd_;
+};
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/quelmark-sim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    flash_ = dir_ + "/flash.bin";
+    image_ = dir_ + "/image.bin";
+    for (size_t i = 0; i < 3000; ++i) image_bytes_.push_back(static_cast<uint8_t>(i * 13 + 1));
+    write_file(image_, image_bytes_);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+
+  std::vector<std::string> args() {
+    return {"--loader", "--udp", "127.0.0.1:0", "--flash", flash_, "--image", image_,
+            "--panel-log", dir_ + "/panel.log"};
+  }
+
+  // 1500, the chunks, 110 with the given target; returns the 110 reply.
+  template <class Host>
+  Bytes transfer(Host& host, uint16_t id, uint16_t* seq, const Bytes& data, uint32_t target,
+                 size_t chunk) {
+    Bytes r = host.call(command(1500, id, (*seq)++, u32s({uint32_t(data.size())})));
+    EXPECT_EQ(le16(r, 0), 2000u);
+    for (size_t at = 0; at < data.size(); at += chunk) {
+      Bytes part(data.begin() + at, data.begin() + std::min(data.size(), at + chunk));
+      r = host.call(command(1501, id, (*seq)++, part));
+      EXPECT_EQ(le16(r, 0), 2000u) << "chunk at " << at;
+    }
+    return host.call(command(110, id, (*seq)++, u32s({target, 0})));
+  }
+
+  std::string dir_, flash_, image_;
+  Bytes image_bytes_;
+};
+
+TEST_F(RunnerTest, NewFlashHoldsTheImageAndPanelFramesAreLogged) {
+  Sim sim(args());
+  ASSERT_TRUE(sim.wait_ready());
+  EXPECT_EQ(sim.stop(), 0);
+  Bytes flash = read_file(flash_);
+  ASSERT_EQ(flash.size(), 0x200000u);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + image_bytes_.size()), image_bytes_);
+  EXPECT_EQ(Bytes(flash.begin() + image_bytes_.size(), flash.end()),
+            Bytes(flash.size() - image_bytes_.size(), 0xFF));
+  std::ifstream log(dir_ + "/panel.log");
+  std::string l1, l2, l3;
+  std::getline(log, l1);
+  std::getline(log, l2);
+  std::getline(log, l3);
+  EXPECT_NE(l1.find("53 53 03 FC 0A 00"), std::string::npos) << l1;
+  EXPECT_NE(l2.find("53 53 03 FC 0A 00"), std::string::npos) << l2;
+  EXPECT_NE(l3.find("53 53 17 E8 01 00"), std::string::npos) << l3;
+}
+
+TEST_F(RunnerTest, OverUdpVersionAndAFlashWriteThatSurvivesTheStop) {
+  Sim sim(args());
+  ASSERT_TRUE(sim.wait_ready());
+  UdpHost host(sim.port);
+  Bytes r = host.call(command(1000, 0, 0));
+  ASSERT_EQ(r.size(), 8u);
+  EXPECT_EQ(le16(r, 0), 2000u);
+  uint16_t id = le16(r, 4), seq = 1;
+  r = host.call(command(1100, id, seq++));
+  ASSERT_EQ(r.size(), 25u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(&r[8]), "BLDR Apr 14 2004");
+
+  Bytes image(20464);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  r = transfer(host, id, &seq, image, 0, 1024);
+  ASSERT_EQ(r.size(), 8u);
+  EXPECT_EQ(le16(r, 0), 2000u);
+
+  // A memory read of the flash window sees the new bytes.
+  std::vector<Bytes> chunks;
+  r = host.call(command(111, id, seq++, u32s({0xFF800000u, 2048})), &chunks);
+  EXPECT_EQ(le16(r, 0), 2000u);
+  ASSERT_EQ(chunks.size(), 3u);
+  EXPECT_EQ(Bytes(chunks[1].begin() + 8, chunks[1].end()), Bytes(image.begin(), image.begin() + 1024));
+
+  EXPECT_EQ(sim.stop(), 0);
+  Bytes flash = read_file(flash_);
+  ASSERT_EQ(flash.size(), 0x200000u);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + image.size()), image);
+
+  // Started again on the same file, the flash is kept.
+  Sim again(args());
+  ASSERT_TRUE(again.wait_ready());
+  UdpHost h2(again.port);
+  r = h2.call(command(1000, 0, 0));
+  id = le16(r, 4);
+  r = h2.call(command(111, id, 1, u32s({0xFF800000u + 20000, 16})), &chunks);
+  EXPECT_EQ(Bytes(chunks.back().begin() + 8, chunks.back().end()),
+            Bytes(image.begin() + 20000, image.begin() + 20016));
+  EXPECT_EQ(again.stop(), 0);
+}
+
+TEST_F(RunnerTest, TwoHostSocketsAreTwoPeers) {
+  Sim sim(args());
+  ASSERT_TRUE(sim.wait_ready());
+  UdpHost a(sim.port), b(sim.port);
+  Bytes ra = a.call(command(1000, 0, 0));
+  Bytes rb = b.call(command(1000, 0, 0));
+  ASSERT_EQ(ra.size(), 8u);
+  ASSERT_EQ(rb.size(), 8u);
+  EXPECT_NE(le16(ra, 4), le16(rb, 4)) << "each socket has its own connection record";
+  EXPECT_EQ(le16(b.call(command(2000, le16(rb, 4), 1)), 0), 2000u);
+  EXPECT_FALSE(a.receive(200)) << "b's reply went to b only";
+  EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST_F(RunnerTest, OverThePseudoTerminal) {
+  std::vector<std::string> a = args();
+  a.push_back("--pty-link");
+  a.push_back(dir_ + "/ttyQM0");
+  Sim sim(a);
+  ASSERT_TRUE(sim.wait_ready());
+  SerialHost host(dir_ + "/ttyQM0");
+  ASSERT_TRUE(host.ok());
+  Bytes r = host.call(command(1000, 0, 0));
+  ASSERT_EQ(r.size(), 8u);
+  EXPECT_EQ(le16(r, 0), 2000u);
+  uint16_t id = le16(r, 4), seq = 1;
+  r = host.call(command(1100, id, seq++));
+  ASSERT_EQ(r.size(), 25u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(&r[8]), "BLDR Apr 14 2004");
+  Bytes data(5000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xA0 ^ i);
+  r = transfer(host, id, &seq, data, 0, 2032);
+  ASSERT_EQ(r.size(), 8u);
+  EXPECT_EQ(le16(r, 0), 2000u);
+  EXPECT_EQ(sim.stop(), 0);
+  Bytes flash = read_file(flash_);
+  ASSERT_EQ(flash.size(), 0x200000u);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + data.size()), data);
+  EXPECT_EQ(access((dir_ + "/ttyQM0").c_str(), F_OK), -1) << "the link is removed at the end";
+}
+
+TEST_F(RunnerTest, RefusesWhatItCannotDo) {
+  struct Case { std::vector<std::string> args; };
+  const Case cases[] = {
+      {{"--udp", "192.168.1.201:4370", "--flash", "x"}},
+      {{"--udp", "0.0.0.0:4370", "--flash", "x"}},
+      {{"--engine", "arm", "--flash", "x"}},
+      {{"--flash-id", "0x12345"}},
+      {{"--bogus"}},
+  };
+  for (const Case& c : cases) {
+    Sim sim(c.args);
+    EXPECT_EQ(sim.wait_exit(), 2) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "");
+  }
+  // A flash file of the wrong size is not overwritten.
+  write_file(flash_, Bytes(100, 0x11));
+  Sim sim(args());
+  EXPECT_EQ(sim.wait_exit(), 1);
+  EXPECT_EQ(read_file(flash_), Bytes(100, 0x11));
+}
+
+}  // namespace

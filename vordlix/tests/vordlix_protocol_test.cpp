@@ -1,5 +1,6 @@
 // The library against the test peer, on both transports: connect, requests and
 // replies, resends, time limits, block transfers, option texts, memory reads.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <numeric>
@@ -119,13 +120,15 @@ TEST_P(VordlixPeerTest, LostOrWrongRepliesAreRecoveredBySendingTheSameSequenceAg
     uint16_t reply = 12;
     EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, text, sizeof text, 9, 2000), VORDLIX_OK);
     EXPECT_EQ(reply, 2000);
+    // Executed once; sent at least twice with its sequence number. (Repeats of an
+    // earlier case arriving late carry their own, older sequence number.)
     const auto log = peer_->Log();
-    ASSERT_GE(log.size(), 2u);
-    for (const auto& p : log) {
-      EXPECT_EQ(p.command, 12);
-      EXPECT_EQ(p.sequence, log[0].sequence);
-    }
-    EXPECT_EQ(Executed(log).size(), 1u);
+    const auto executed = Executed(log);
+    ASSERT_EQ(executed.size(), 1u);
+    EXPECT_EQ(executed[0].command, 12);
+    const auto same = std::count_if(log.begin(), log.end(),
+                                    [&](const Packet& p) { return p.sequence == executed[0].sequence; });
+    EXPECT_GE(same, 2);
   }
 }
 
@@ -152,11 +155,12 @@ TEST_P(VordlixPeerTest, SilentPeerFailsWithinTheTimeLimit) {
   EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, nullptr, 0, 0, 400), VORDLIX_E_TIMEOUT);
   EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
   EXPECT_GE(MsSince(t0), 390);
-  EXPECT_LT(MsSince(t0), 1500);
+  EXPECT_LT(MsSince(t0), 2000);
   // Resent meanwhile, always with the same sequence number.
+  // connect + at least two tries (the peer may log the last one a moment later)
+  ASSERT_TRUE(peer_->WaitFor([](const auto& log) { return log.size() >= 3; }, 1000));
   const auto log = peer_->Log();
-  ASSERT_GE(log.size(), 3u);  // connect + at least two tries
-  EXPECT_EQ(log.back().sequence, log[1].sequence);
+  for (std::size_t i = 2; i < log.size(); ++i) EXPECT_EQ(log[i].sequence, log[1].sequence);
 
   // The block transfer's time limit covers the whole call.
   std::vector<uint8_t> block(5000, 1);
@@ -165,7 +169,7 @@ TEST_P(VordlixPeerTest, SilentPeerFailsWithinTheTimeLimit) {
   t0 = Clock::now();
   EXPECT_EQ(VORDLIX_SENDCMDDATA(handle_, &reply, block.data(), 5000, params, 8, 300), VORDLIX_E_TIMEOUT);
   EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
-  EXPECT_LT(MsSince(t0), 1500);
+  EXPECT_LT(MsSince(t0), 2000);
 
   // Once the peer answers again, the connection goes on.
   peer_->SetSilent(false);
@@ -178,7 +182,7 @@ TEST_P(VordlixPeerTest, NobodyAnsweringTheConnectGivesHandleZeroInTime) {
   peer_->SetSilent(true);
   const auto t0 = Clock::now();
   EXPECT_EQ(Open(300), 0);
-  EXPECT_LT(MsSince(t0), 1500);
+  EXPECT_LT(MsSince(t0), 2000);
 }
 
 TEST_P(VordlixPeerTest, BlockOf20464BytesArrivesWholeAndInOrder) {

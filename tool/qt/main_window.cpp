@@ -69,7 +69,10 @@ MainWindow::MainWindow(TForm1& form, QWidget* parent) : QDialog(parent), form_(f
   Build();
   port_ = std::make_unique<QtMessagePort>(*this);
   form_.Messages = port_.get();
-  form_.OnCloseRequest = [this] { close(); };
+  form_.OnCloseRequest = [this] {
+    SyncFromModel();  // the last caption changes are drawn before the window goes
+    close();
+  };
   SyncFromModel();
   ApplyOuterSize();
 }

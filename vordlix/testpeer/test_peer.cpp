@@ -358,8 +358,11 @@ struct TestPeer::Impl {
     }
     const std::vector<uint8_t> previous = r->stored;
     const std::vector<uint8_t> out = MakeReply(reply.code, field, h.sequence, reply.data);
-    r->last_sequence = h.sequence;
-    r->stored = out;
+    // A scripted 2004 says "no reply yet": nothing is stored, a resend runs again.
+    if (reply.code != w::kReplyNoStoredReply) {
+      r->last_sequence = h.sequence;
+      r->stored = out;
+    }
     Deliver(out, fault, previous, lock);
     changed.notify_all();
   }

@@ -26,7 +26,9 @@
 //   index, final 2000); 11 "name=value" of an option (SetOption) or 2001; 12 stores
 //   "name=value" and replies 2000; anything else 0xFFFF.
 // - Scripted replies take precedence: SetHandler's callback first (return nullopt
-//   for the default), then SetReply's table.
+//   for the default), then SetReply's table. The callback runs on the peer's thread
+//   without the peer's lock held. A scripted reply code 2004 ("no reply yet") is
+//   sent but not stored, so the resend of that request is executed again.
 // - Replies go to the source address and port of the request.
 #pragma once
 

@@ -132,6 +132,25 @@ TEST_P(VordlixPeerTest, LostOrWrongRepliesAreRecoveredBySendingTheSameSequenceAg
   }
 }
 
+TEST_P(VordlixPeerTest, NoReplyYetIsWaitedOutAndTheSameRequestSentAgain) {
+  ASSERT_NE(Open(), 0);
+  auto calls = std::make_shared<int>(0);  // the handler may outlive this body
+  peer_->SetHandler([calls](const Packet& p) -> std::optional<testpeer::Reply> {
+    if (p.command != 1100) return std::nullopt;
+    return ++*calls < 3 ? testpeer::Reply{2004, {}} : testpeer::Reply{2000, {'o', 'k'}};
+  });
+  char buf[8];
+  uint16_t reply = 1100;
+  const auto t0 = Clock::now();
+  EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, buf, sizeof buf, 0, 1000), VORDLIX_OK);
+  EXPECT_LT(MsSince(t0), 500);  // short pauses, not the resend interval
+  EXPECT_EQ(reply, 2000);
+  EXPECT_STREQ(buf, "ok");
+  const auto log = peer_->Log();
+  ASSERT_EQ(log.size(), 4u);  // connect and three sends of one request
+  EXPECT_EQ(log[1].sequence, log[3].sequence);
+}
+
 TEST_P(VordlixPeerTest, StaleReplyOfTheLastRequestIsNotTakenForTheCurrentOne) {
   ASSERT_NE(Open(), 0);
   peer_->SetReply(1100, {2000, {'o', 'l', 'd'}});

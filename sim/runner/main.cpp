@@ -167,6 +167,7 @@ class Runner {
     }
     panel_->flush();
     pty_.flush();
+    report_flash();
     if (!save_flash()) rc = 1;
     if (!opt_.pty_link.empty()) unlink(opt_.pty_link.c_str());
     return rc;
@@ -253,6 +254,17 @@ class Runner {
     }
     if (!save_flash()) return false;
     return true;
+  }
+
+  // What the flash saw during this run, for benchmarks and curious users.
+  void report_flash() {
+    const sim::FlashModel::Counters& c = board_.flash.counters();
+    fprintf(stderr,
+            "quelmark-sim: flash cycles: %llu writes (%llu programs, %llu block erases, %llu chip "
+            "erases), %llu reads (%llu status reads)\n",
+            (unsigned long long)c.writes, (unsigned long long)c.programs,
+            (unsigned long long)c.erases, (unsigned long long)c.chip_erases,
+            (unsigned long long)c.reads, (unsigned long long)c.status_reads);
   }
 
   bool save_flash() {

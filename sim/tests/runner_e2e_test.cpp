@@ -72,11 +72,21 @@ void write_file(const std::string& path, const Bytes& b) {
   f.write(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
+// build/bin/quelmark-sim: from QUELMARK_BUILD_DIR, else beside this test's
+// folder (build/tests).
+std::string sim_exe() {
+  if (const char* b = getenv("QUELMARK_BUILD_DIR")) return std::string(b) + "/bin/quelmark-sim";
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  std::string self(buf, n > 0 ? n : 0);
+  return self.substr(0, self.rfind('/')) + "/../bin/quelmark-sim";
+}
+
 // One quelmark-sim process.
 class Sim {
  public:
   explicit Sim(const std::vector<std::string>& args) {
-    std::string exe = std::string(getenv("QUELMARK_BUILD_DIR")) + "/bin/quelmark-sim";
+    std::string exe = sim_exe();
     int out[2];
     EXPECT_EQ(pipe(out), 0);
     pid_ = fork();

@@ -89,14 +89,18 @@ int32_t WaitForExit(pid_t pid) {
 }  // namespace
 
 int32_t RunAndWait(const std::string& program, const std::vector<std::string>& argv,
-                   bool hideOutput) {
+                   bool hidden) {
   if (program.empty()) return -1;
   const std::vector<std::string> words = argv.empty() ? std::vector<std::string>{program} : argv;
   std::vector<char*> cargv = CArgv(words);  // points into `words`
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (hideOutput) {
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (hidden) {
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
@@ -104,8 +108,9 @@ int32_t RunAndWait(const std::string& program, const std::vector<std::string>& a
   // posix_spawn (not spawnp): the program is the file at this path, no search.
   // glibc reports a failed exec (missing file, not executable) as its result.
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, cargv.data(), environ);
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, cargv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
   if (rc != 0) return -1;
   return WaitForExit(pid);
 }

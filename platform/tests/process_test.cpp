@@ -66,6 +66,19 @@ TEST_F(Process, NeverSearchesPathForTheProgram) {
   setenv("PATH", saved.c_str(), 1);
 }
 
+TEST_F(Process, HiddenProgramsGetTheirOwnProcessGroup) {
+  const std::string out = dir_ + "/pgid.txt";
+  // Field 5 of /proc/PID/stat is the process group; the shell's name holds no blank.
+  const std::string p = Script("pgid", "cut -d' ' -f5 /proc/$$/stat > '" + out + "'");
+  ASSERT_EQ(platform::RunAndWait(p, {p}, true), 0);
+  std::string hidden = Slurp(out);
+  ASSERT_EQ(platform::RunAndWait(p, {p}, false), 0);
+  std::string shown = Slurp(out);
+  EXPECT_EQ(shown, std::to_string(getpgrp()) + "\n");
+  EXPECT_NE(hidden, shown);
+  EXPECT_NE(hidden, "");
+}
+
 TEST_F(Process, PassesArgumentsWholeAndHidesOutputOnRequest) {
   const std::string out = dir_ + "/args";
   const std::string p = Script("echo_args",

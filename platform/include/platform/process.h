@@ -21,11 +21,13 @@ std::string FindInPath(const std::string& name);
 
 // Starts the program file `program` (a path; never searched for) with the words
 // `argv` (argv[0] included), the caller's environment and current directory, and
-// waits for its end without time-out. With `hideOutput`, standard input, output
-// and error go to /dev/null. Returns the exit status (0..255), 128 + the signal
+// waits for its end without time-out. With `hidden` it runs as in a hidden console
+// of its own: standard input, output and error go to /dev/null, and it gets a
+// process group of its own, so that the terminal signals of the caller's
+// terminal (Ctrl-C) do not reach it. Returns the exit status (0..255), 128 + the signal
 // number when a signal ended it, or -1 when no process could be started.
 int32_t RunAndWait(const std::string& program, const std::vector<std::string>& argv,
-                   bool hideOutput);
+                   bool hidden);
 
 // Starts `program` (a path) with `argv` and does not wait for it; its standard
 // streams go to /dev/null. It runs as a grandchild that is handed to init at once,

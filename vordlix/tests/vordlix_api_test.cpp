@@ -17,6 +17,7 @@ namespace {
 
 using testing::Line;
 using testing::VordlixPeerTest;
+using testing::kLimitMs;
 
 TEST(VordlixApiTest, UnknownModuleOrMissingTextsOpenNothing) {
   setenv("VORDLIX_LOCAL_PORT", "0", 1);
@@ -28,7 +29,7 @@ TEST(VordlixApiTest, UnknownModuleOrMissingTextsOpenNothing) {
   EXPECT_EQ(VORDLIX_INIT("vxnet.dll", "127.0.0.1", 70000, 0, 300, 0), 0);
   EXPECT_TRUE(peer->Log().empty());
   // Module names compare without regard to case, as on the system they come from.
-  const int32_t h = VORDLIX_INIT("VXNET.DLL", "127.0.0.1", peer->port(), 0, 300, 0);
+  const int32_t h = VORDLIX_INIT("VXNET.DLL", "127.0.0.1", peer->port(), 0, kLimitMs, 0);
   EXPECT_NE(h, 0);
   VORDLIX_CLOSE(h);
 }
@@ -42,7 +43,7 @@ TEST(VordlixApiTest, SerialOpenFailuresGiveHandleZero) {
   EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "/dev/null", 1, 115200, 300, 0), 0);  // not a terminal
   EXPECT_EQ(VORDLIX_INIT("vxserial.dll", "NET1", 1, 115200, 300, 0), 0);
   EXPECT_TRUE(peer->Log().empty());
-  const int32_t h = VORDLIX_INIT("vxserial.dll", "COM9", 1, 115200, 1000, 0);
+  const int32_t h = VORDLIX_INIT("vxserial.dll", "COM9", 1, 115200, kLimitMs, 0);
   EXPECT_NE(h, 0);
   VORDLIX_CLOSE(h);
   unsetenv("VORDLIX_COM9");
@@ -95,10 +96,11 @@ TEST(VordlixApiTest, NetMapIsAppliedWhenOpening) {
   // Unmapped, the address would still be loopback; mapped, it reaches the peer.
   const std::string map = "127.0.0.99:4370=127.0.0.1:" + std::to_string(peer->port());
   setenv("VORDLIX_NET_MAP", map.c_str(), 1);
-  const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.99", 4370, 0, 1000, 0);
+  const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.99", 4370, 0, kLimitMs, 0);
   unsetenv("VORDLIX_NET_MAP");
   EXPECT_NE(h, 0);
-  EXPECT_EQ(peer->Log().size(), 1u);
+  ASSERT_FALSE(peer->Log().empty());
+  EXPECT_EQ(peer->Log()[0].command, 1000);
   VORDLIX_CLOSE(h);
 }
 
@@ -107,7 +109,7 @@ TEST(VordlixApiTest, LocalPortVariableIsHonoured) {
   setenv("VORDLIX_LOCAL_PORT", "not-a-port", 1);
   EXPECT_EQ(VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, 300, 0), 0);
   setenv("VORDLIX_LOCAL_PORT", "0", 1);
-  const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, 1000, 0);
+  const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, kLimitMs, 0);
   EXPECT_NE(h, 0);
   VORDLIX_CLOSE(h);
 }
@@ -156,7 +158,7 @@ TEST_P(VordlixPeerTest, BadHandlesAndBuffersFailWithTheFailureCode) {
 
   // Nothing above disturbed the connection; after closing, the handle is dead.
   reply = 2000;
-  EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, buf, 16, 0, 1000), VORDLIX_OK);
+  EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, buf, 16, 0, kLimitMs), VORDLIX_OK);
   EXPECT_EQ(reply, 2000);
   EXPECT_EQ(VORDLIX_CLOSE(handle_), VORDLIX_OK);
   EXPECT_EQ(VORDLIX_CLOSE(handle_), VORDLIX_E_HANDLE);
@@ -171,21 +173,21 @@ TEST_P(VordlixPeerTest, BadHandlesAndBuffersFailWithTheFailureCode) {
 TEST(VordlixApiTest, TwoNetworkConnectionsAtOnceKeepTheirOwnRepliesApart) {
   setenv("VORDLIX_LOCAL_PORT", "0", 1);
   auto peer_ = testpeer::TestPeer::StartUdp();
-  const int32_t first = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, 1000, 0);
-  const int32_t second = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, 1000, 0);
+  const int32_t first = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, kLimitMs, 0);
+  const int32_t second = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer_->port(), 0, kLimitMs, 0);
   ASSERT_NE(first, 0);
   ASSERT_NE(second, 0);
   ASSERT_NE(second, first);
   peer_->SetOption("A", "1");
   char buf[32] = "A";
   uint16_t reply = 11;
-  VORDLIX_SENDCMD(first, &reply, buf, 32, 2, 1000);
+  VORDLIX_SENDCMD(first, &reply, buf, 32, 2, kLimitMs);
   EXPECT_EQ(reply, 2000);
   EXPECT_STREQ(buf, "A=1");
   VORDLIX_CLOSE(first);
   std::strcpy(buf, "A");
   reply = 11;
-  VORDLIX_SENDCMD(second, &reply, buf, 32, 2, 1000);
+  VORDLIX_SENDCMD(second, &reply, buf, 32, 2, kLimitMs);
   EXPECT_EQ(reply, 2000);
   VORDLIX_CLOSE(second);
 }

@@ -47,7 +47,11 @@ class QtMessagePort : public MessagePort {
     else
       box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setWindowModality(Qt::ApplicationModal);
+    // The busy cursor of the click gives way to the normal one while the box waits.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy) QApplication::restoreOverrideCursor();
     box.exec();
+    if (busy) QApplication::setOverrideCursor(Qt::WaitCursor);
   }
 
  private:
@@ -249,7 +253,11 @@ void MainWindow::SyncFromModel() {
 
 void MainWindow::RunClick(Control& control) {
   SyncToModel();
+  // The handler blocks the window while the library connects and talks (up to
+  // seconds without a terminal): show that it is busy.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
   form_.Click(control);
+  QApplication::restoreOverrideCursor();
   SyncFromModel();
 }
 

@@ -254,6 +254,49 @@ TEST_F(RunnerTest, OverThePseudoTerminal) {
   EXPECT_EQ(access((dir_ + "/ttyQM0").c_str(), F_OK), -1) << "the link is removed at the end";
 }
 
+TEST_F(RunnerTest, RestartAndJumpComeBackInLoaderMode) {
+  Sim sim(args());
+  ASSERT_TRUE(sim.wait_ready());
+  UdpHost host(sim.port);
+  uint16_t id = le16(host.call(command(1000, 0, 0)), 4);
+  EXPECT_EQ(le16(host.call(command(1004, id, 1)), 0), 0xFFFFu) << "reply, then restart";
+  // The records are gone: the old id is unknown, a new connect works.
+  host.send(command(2000, id, 2));
+  EXPECT_FALSE(host.receive(300));
+  id = le16(host.call(command(1000, 0, 0)), 4);
+  // Uploaded code cannot run natively: the runner logs the jump and restarts.
+  EXPECT_EQ(le16(host.call(command(1500, id, 1, u32s({16}))), 0), 2000u);
+  EXPECT_EQ(le16(host.call(command(1501, id, 2, Bytes(16, 0xE1))), 0), 2000u);
+  host.send(command(1016, id, 3, u32s({0xA0200000u})));
+  EXPECT_FALSE(host.receive(300)) << "no reply to a run command";
+  Bytes r = host.call(command(1000, 0, 0));
+  ASSERT_EQ(r.size(), 8u);
+  EXPECT_EQ(le16(r, 0), 2000u);
+  EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST_F(RunnerTest, FlashIdSelectsThePart) {
+  struct Case { const char* id; uint16_t code; };
+  for (const Case& c : {Case{"0x2249", 2000}, Case{"0x2782", 2000}, Case{"0x1234", 2001}}) {
+    SCOPED_TRACE(c.id);
+    std::remove(flash_.c_str());
+    std::vector<std::string> a = args();
+    a.push_back("--flash-id");
+    a.push_back(c.id);
+    Sim sim(a);
+    ASSERT_TRUE(sim.wait_ready());
+    UdpHost host(sim.port);
+    uint16_t id = le16(host.call(command(1000, 0, 0)), 4), seq = 1;
+    Bytes data(4096, 0x5C);
+    Bytes r = transfer(host, id, &seq, data, 0, 1024);
+    ASSERT_EQ(r.size(), 8u);
+    EXPECT_EQ(le16(r, 0), c.code) << "an unknown part writes nothing (error 4)";
+    EXPECT_EQ(sim.stop(), 0);
+    Bytes flash = read_file(flash_);
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + data.size()) == data, c.code == 2000);
+  }
+}
+
 TEST_F(RunnerTest, RefusesWhatItCannotDo) {
   struct Case { std::vector<std::string> args; };
   const Case cases[] = {

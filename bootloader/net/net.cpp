@@ -173,9 +173,9 @@ void udp(const uint8_t* f, uint8_t* ip, uint32_t hl, uint32_t total) {
   if (r == 1004) hw::restart();
 }
 
-void ipv4(const uint8_t* f, uint32_t n) {
+void ipv4(uint8_t* f, uint32_t n) {
   if (n < 34) return;
-  uint8_t* ip = const_cast<uint8_t*>(f) + 14;
+  uint8_t* ip = f + 14;
   uint32_t avail = n - 14;
   if ((ip[0] >> 4) != 4) return;
   uint32_t hl = (ip[0] & 15) * 4u;
@@ -194,7 +194,7 @@ void ipv4(const uint8_t* f, uint32_t n) {
   }
 }
 
-void dispatch(const uint8_t* f, uint32_t n) {
+void dispatch(uint8_t* f, uint32_t n) {
   // A group source address is no station's; ignoring such frames also keeps every
   // network peer address apart from the command port's (serial/ports.h).
   if (f[6] & 1) return;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 
 #include "cp936_codec.h"
+#include "icons.h"
 #include "main_window.h"
 #include "tests/fake_terminal.h"
 #include "texts_cp936.h"
@@ -118,7 +120,17 @@ TEST_F(Window, Screenshots) {
   window->setFixedSize(form.ClientWidth, form.ClientHeight);
   const std::string all = OutputDir() + "/quelmark-config-layout.png";
   ASSERT_TRUE(window->grab().save(QString::fromStdString(all)));
-  std::printf("screenshots: %s %s\n", shown.c_str(), all.c_str());
+  // The transport pictures, eight times enlarged.
+  QPixmap icons(2 * 128 + 8, 128);
+  icons.fill(Qt::white);
+  {
+    QPainter p(&icons);
+    p.drawPixmap(QRect(0, 0, 128, 128), GlobeIcon().pixmap(16, 16));
+    p.drawPixmap(QRect(136, 0, 128, 128), ConnectorIcon().pixmap(16, 16));
+  }
+  const std::string pictures = OutputDir() + "/quelmark-config-icons.png";
+  ASSERT_TRUE(icons.save(QString::fromStdString(pictures)));
+  std::printf("screenshots: %s %s %s\n", shown.c_str(), all.c_str(), pictures.c_str());
 }
 
 TEST_F(Window, EnterDoesNotRunTheHiddenOemWriter) {

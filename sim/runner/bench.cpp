@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -109,6 +110,54 @@ struct Host {
   }
 };
 
+// The command port: serial frames over the runner's pseudo-terminal.
+struct SerialHost {
+  int fd;
+  explicit SerialHost(const std::string& path) {
+    fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) fail("cannot open " + path);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    tcflush(fd, TCIOFLUSH);
+  }
+  void send(const Bytes& packet) {
+    Bytes f = {1, 1, 0x81, 0x7E, static_cast<uint8_t>(packet.size()),
+               static_cast<uint8_t>(packet.size() >> 8), 0, 0};
+    f.insert(f.end(), packet.begin(), packet.end());
+    uint16_t s = inet_sum(f.data(), f.size());
+    f[6] = static_cast<uint8_t>(s);
+    f[7] = static_cast<uint8_t>(s >> 8);
+    if (write(fd, f.data(), f.size()) != static_cast<ssize_t>(f.size())) fail("pty write");
+  }
+  Bytes read_n(size_t n) {
+    Bytes out;
+    while (out.size() < n) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 10000) <= 0) fail("no reply on the command port");
+      uint8_t buf[4096];
+      ssize_t got = read(fd, buf, std::min(sizeof buf, n - out.size()));
+      if (got > 0) out.insert(out.end(), buf, buf + got);
+    }
+    return out;
+  }
+  Bytes receive() {
+    Bytes head = read_n(8);
+    return read_n(le16(head, 4));
+  }
+  // One request and its final reply; chunk bytes are counted.
+  Bytes call(const Bytes& p, size_t* chunk_bytes = nullptr) {
+    send(p);
+    for (;;) {
+      Bytes r = receive();
+      uint32_t code = le16(r, 0);
+      if (code == 1501 && chunk_bytes) *chunk_bytes += r.size() - 8;
+      if (code != 1500 && code != 1501) return r;
+    }
+  }
+};
+
 std::string exe_dir() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -153,7 +202,16 @@ int main() {
     if (at != std::string::npos && text.find('\n', at) != std::string::npos)
       port = static_cast<uint16_t>(atoi(text.c_str() + at + 23));
   }
+  while (text.find("command port ") == std::string::npos ||
+         text.find('\n', text.find("command port ")) == std::string::npos) {
+    char buf[256];
+    ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    text.append(buf, n);
+  }
   if (!port) fail("quelmark-sim did not get ready");
+  size_t cp = text.find("command port ");
+  std::string pty = text.substr(cp + 13, text.find('\n', cp) - cp - 13);
   printf("quelmark-sim ready after %.0f ms (start-up pauses included)\n", ms_since(started));
 
   Host host(port);
@@ -194,6 +252,20 @@ int main() {
   double read_ms = ms_since(t2);
   printf("command 111, 1 MiB of the flash window: %zu bytes in %.1f ms = %.2f MB/s%s\n", got, read_ms,
          got / read_ms / 1000.0, got == kRead ? "" : " (chunks lost on the way)");
+
+  {
+    SerialHost serial(pty);
+    Bytes c = serial.call(command(1000, 0, 0));
+    uint16_t sid = static_cast<uint16_t>(le16(c, 4));
+    const uint32_t kSerialRead = 64 << 10;
+    size_t sgot = 0;
+    auto t3 = Clock::now();
+    serial.call(command(111, sid, 1, u32s({0xFF800000u, kSerialRead})), &sgot);
+    double sms = ms_since(t3);
+    printf("command 111 on the command port, 64 KiB: %zu bytes in %.1f ms = %.2f MB/s "
+           "(a real 115,200-baud line: about 5.7 s)\n",
+           sgot, sms, sgot / sms / 1000.0);
+  }
 
   kill(pid, SIGTERM);
   std::string errors;

@@ -119,8 +119,16 @@ class Runner {
     board_.attach(0x40F00000u, 0x100, power_);
     board_.attach(0x41300000u, 0x100, clocks_);
     board_.attach(0x48000000u, 0x100, memctl_);
-    eth_.on_transmit([this](const std::vector<uint8_t>& f) { bridge_.transmit(f); });
-    ffuart_.on_transmit([this](uint8_t b) { pty_.write(b); });
+    // Whatever the loader sends counts as activity: it keeps the runner from
+    // blocking between the bytes of a reply.
+    eth_.on_transmit([this](const std::vector<uint8_t>& f) {
+      quiet_ = 0;
+      bridge_.transmit(f);
+    });
+    ffuart_.on_transmit([this](uint8_t b) {
+      quiet_ = 0;
+      pty_.write(b);
+    });
     btuart_.on_transmit([this](uint8_t b) { panel_->byte(b); });
   }
 
@@ -327,6 +335,7 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
   try {
     Runner runner(opt);

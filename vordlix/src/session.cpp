@@ -27,9 +27,11 @@ int MsUntil(Session::Clock::time_point t) {
 // A memory read's reply stream: 1500 announce (length, chunk size), 1501 chunks
 // with their index in bytes 4 and 5, then the final reply.
 struct MemoryRead {
+  std::size_t cap = 0;  // the caller's buffer: nothing larger is ever allocated
   bool announced = false;
-  uint32_t total = 0;
-  uint32_t chunk = 0;
+  bool too_large = false;
+  uint64_t total = 0;
+  uint64_t chunk = 0;
   std::vector<uint8_t> bytes;
   std::vector<bool> have;
 
@@ -41,11 +43,13 @@ struct MemoryRead {
     if (static_cast<int32_t>(total) < 0) total = 0;
     announced = chunk > 0 || total == 0;
     if (!announced) return;
+    too_large = total > cap;
+    if (too_large) return;
     bytes.assign(total, 0);
     have.assign(chunk ? (total + chunk - 1) / chunk : 0, false);
   }
   void Chunk(const std::vector<uint8_t>& p, uint16_t index) {
-    if (!announced || index >= have.size()) return;
+    if (!announced || too_large || index >= have.size()) return;
     const std::size_t off = static_cast<std::size_t>(index) * chunk;
     const std::size_t want = std::min<std::size_t>(chunk, total - off);
     if (p.size() - wire::kHeaderSize != want) return;
@@ -53,7 +57,7 @@ struct MemoryRead {
     have[index] = true;
   }
   bool Complete() const {
-    return announced && std::all_of(have.begin(), have.end(), [](bool b) { return b; });
+    return announced && !too_large && std::all_of(have.begin(), have.end(), [](bool b) { return b; });
   }
 };
 
@@ -106,10 +110,11 @@ bool Session::Connect(int timeout_ms) {
 }
 
 int32_t Session::Exchange(uint16_t command, const uint8_t* data, std::size_t n, Clock::time_point deadline,
-                          Answer* out) {
+                          Answer* out, std::size_t read_cap) {
   const uint16_t seq = NextSequence();
   const std::vector<uint8_t> request = wire::BuildPacket(command, connection_, seq, data, n);
   MemoryRead read;
+  read.cap = read_cap;
   std::vector<uint8_t> in;
   // The first resend comes soon (a lost datagram); later ones back off, so that a
   // terminal busy with a long flash write is not flooded with repeats.
@@ -129,6 +134,7 @@ int32_t Session::Exchange(uint16_t command, const uint8_t* data, std::size_t n, 
       if (command == wire::kCmdMemoryRead) {
         if (h.command == wire::kCmdTransferSize && h.connection == connection_) {
           read = MemoryRead();
+          read.cap = read_cap;
           read.Announce(in);
           continue;
         }
@@ -151,6 +157,7 @@ int32_t Session::Exchange(uint16_t command, const uint8_t* data, std::size_t n, 
       if (command == wire::kCmdMemoryRead && h.command == wire::kReplyOk && in.size() == wire::kHeaderSize) {
         // The loader's final reply: the data is what the stream carried. A repeat of
         // the request gets only this final reply, so a stream with gaps is read anew.
+        if (read.too_large) return VORDLIX_E_OVERFLOW;
         if (!read.Complete()) return kIncomplete;
         out->data = std::move(read.bytes);
         return VORDLIX_OK;
@@ -173,7 +180,7 @@ int32_t Session::Command(uint16_t* reply, uint8_t* buffer, std::size_t size, con
   Answer answer;
   int32_t r;
   do {
-    r = Exchange(command, data.data(), data.size(), deadline, &answer);
+    r = Exchange(command, data.data(), data.size(), deadline, &answer, size);
   } while (r == kIncomplete && Clock::now() < deadline);
   if (r == kIncomplete) r = VORDLIX_E_TIMEOUT;
   if (r != VORDLIX_OK) return r;

@@ -42,8 +42,9 @@ class Session {
     std::vector<uint8_t> data;
   };
   // Sends one request with a new sequence number and waits for its reply.
+  // read_cap: the most bytes a memory read (111) may collect.
   int32_t Exchange(uint16_t command, const uint8_t* data, std::size_t n, Clock::time_point deadline,
-                   Answer* out);
+                   Answer* out, std::size_t read_cap = 0);
   uint16_t NextSequence();
 
   std::unique_ptr<Transport> transport_;

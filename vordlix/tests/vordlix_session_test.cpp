@@ -1,0 +1,157 @@
+// The protocol core over a scripted transport: replies a peer would never send
+// (hostile announces, malformed packets) must neither crash nor allocate at will.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "session.h"
+#include "vordlix.h"
+#include "wire.h"
+
+namespace vordlix {
+namespace {
+
+// Answers each sent packet with the packets a script builds from it.
+class ScriptedTransport : public Transport {
+ public:
+  using Script = std::function<std::vector<std::vector<uint8_t>>(const wire::Header&)>;
+  explicit ScriptedTransport(Script script) : script_(std::move(script)) {}
+  bool Send(const uint8_t* packet, std::size_t n) override {
+    wire::Header h;
+    wire::ParseHeader(packet, n, &h);
+    ++sent;
+    for (auto& p : script_(h)) queue_.push_back(std::move(p));
+    return true;
+  }
+  int Receive(std::vector<uint8_t>* packet, int) override {
+    if (queue_.empty()) return 0;
+    *packet = std::move(queue_.front());
+    queue_.pop_front();
+    return 1;
+  }
+  std::size_t MaxData() const override { return 1024; }
+  int ResendIntervalMs(std::size_t) const override { return 5; }
+  void Flush() override {}
+  int sent = 0;
+
+ private:
+  Script script_;
+  std::deque<std::vector<uint8_t>> queue_;
+};
+
+std::vector<uint8_t> Packet(uint16_t code, uint16_t field, uint16_t seq, std::vector<uint8_t> data = {}) {
+  return wire::BuildPacket(code, field, seq, data.data(), data.size());
+}
+
+std::vector<uint8_t> Announce(uint32_t total, uint32_t chunk) {
+  std::vector<uint8_t> d(8);
+  wire::Put32(&d[0], total);
+  wire::Put32(&d[4], chunk);
+  return d;
+}
+
+constexpr uint16_t kId = 0x4242;
+
+std::unique_ptr<Session> Connected(ScriptedTransport::Script after_connect, ScriptedTransport** raw) {
+  auto t = std::make_unique<ScriptedTransport>([after_connect](const wire::Header& h) {
+    if (h.command == wire::kCmdConnect) return std::vector<std::vector<uint8_t>>{Packet(2000, kId, h.sequence)};
+    return after_connect(h);
+  });
+  *raw = t.get();
+  auto s = std::make_unique<Session>(std::move(t), 0);
+  EXPECT_TRUE(s->Connect(500));
+  EXPECT_EQ(s->connection(), kId);
+  return s;
+}
+
+TEST(VordlixSessionTest, HostileMemoryReadAnnouncesAreRefusedWithoutAllocating) {
+  struct Case {
+    const char* name;
+    uint32_t total, chunk;
+  } cases[] = {
+      {"2 GB", 0x7FFFFFFF, 1024},
+      {"larger than the buffer", 4096, 1024},
+      {"chunk size that wraps the count", 4096, 0xFFFFFFFF},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedTransport* t;
+    auto s = Connected(
+        [&](const wire::Header& h) {
+          return std::vector<std::vector<uint8_t>>{Packet(1500, kId, h.sequence, Announce(c.total, c.chunk)),
+                                                   Packet(1501, 0, h.sequence, std::vector<uint8_t>(1024, 1)),
+                                                   Packet(2000, 0, h.sequence)};
+        },
+        &t);
+    std::vector<uint8_t> buf(100);
+    uint16_t reply = 111;
+    // Refused at the final reply, not read again and again until the time limit.
+    EXPECT_EQ(s->Command(&reply, buf.data(), buf.size(), Announce(0, 4096).data(), 8, 2000), VORDLIX_E_OVERFLOW);
+    EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
+    EXPECT_EQ(t->sent, 2);
+  }
+}
+
+TEST(VordlixSessionTest, OddChunkSizesStillCollectExactlyTheAnnouncedBytes) {
+  ScriptedTransport* t;
+  std::vector<uint8_t> data(50);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i + 1);
+  auto s = Connected(
+      [&](const wire::Header& h) {
+        return std::vector<std::vector<uint8_t>>{Packet(1500, kId, h.sequence, Announce(50, 0xFFFFFFFF)),
+                                                 Packet(1501, 0, h.sequence, data), Packet(2000, 0, h.sequence)};
+      },
+      &t);
+  std::vector<uint8_t> buf(100, 0xEE);
+  uint16_t reply = 111;
+  EXPECT_EQ(s->Command(&reply, buf.data(), buf.size(), Announce(0, 50).data(), 8, 2000), VORDLIX_OK);
+  EXPECT_EQ(reply, 2000);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), buf.begin()));
+  EXPECT_EQ(buf[50], 0);
+}
+
+TEST(VordlixSessionTest, MalformedAndForeignPacketsAreIgnored) {
+  ScriptedTransport* t;
+  auto s = Connected(
+      [](const wire::Header& h) {
+        auto bad_sum = Packet(2000, kId, h.sequence, {'b', 'a', 'd'});
+        bad_sum[2] ^= 0xFF;
+        return std::vector<std::vector<uint8_t>>{
+            {1, 2, 3},                                              // shorter than a header
+            bad_sum,                                                // checksum wrong
+            Packet(2000, kId + 1, h.sequence, {'i', 'd'}),          // another connection
+            Packet(2000, kId, static_cast<uint16_t>(h.sequence - 1), {'o', 'l', 'd'}),  // an older request
+            Packet(2000, kId, h.sequence, {'o', 'k'}),
+        };
+      },
+      &t);
+  char buf[16];
+  uint16_t reply = 1100;
+  EXPECT_EQ(s->Command(&reply, reinterpret_cast<uint8_t*>(buf), sizeof buf, nullptr, 0, 500), VORDLIX_OK);
+  EXPECT_EQ(reply, 2000);
+  EXPECT_STREQ(buf, "ok");
+  EXPECT_EQ(t->sent, 2);  // the connect and one request: no resend was needed
+}
+
+TEST(VordlixSessionTest, ConnectAnswered2004TriesAnotherConnectionIdField) {
+  std::vector<uint16_t> ids;
+  auto t = std::make_unique<ScriptedTransport>([&ids](const wire::Header& h) {
+    ids.push_back(h.connection);
+    // A record whose id is 0 and whose last sequence number is 0 takes the connect
+    // for a repeat and has no stored reply.
+    if (h.connection == 0) return std::vector<std::vector<uint8_t>>{Packet(2004, 0, h.sequence)};
+    return std::vector<std::vector<uint8_t>>{Packet(2000, 0x77, h.sequence)};
+  });
+  Session s(std::move(t), 0);
+  ASSERT_TRUE(s.Connect(500));
+  EXPECT_EQ(s.connection(), 0x77);
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_NE(ids[1], 0);
+}
+
+}  // namespace
+}  // namespace vordlix

@@ -18,12 +18,13 @@ mkdir -p "$build/artifacts"
 status=0
 for exe in "$build"/bin/fuzz_*; do
   name=$(basename "$exe")
-  seeds="bootloader/fuzz/corpus/$name"
   work="$build/corpus/$name"   # new inputs go here, the seeds stay as they are
   mkdir -p "$work"
+  dirs=("$work")
+  [ -d "bootloader/fuzz/corpus/$name" ] && dirs+=("bootloader/fuzz/corpus/$name")
   echo "fuzz: $name for ${seconds}s"
   if ! "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$build/artifacts/$name-" "$work" "$seeds" 2>"$build/$name.log"; then
+      -artifact_prefix="$build/artifacts/$name-" "${dirs[@]}" 2>"$build/$name.log"; then
     echo "fuzz: $name found a problem (log: $build/$name.log, input in $build/artifacts/)"
     tail -n 40 "$build/$name.log"
     status=1

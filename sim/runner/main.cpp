@@ -205,7 +205,11 @@ class Runner {
       while (eth_.rx_pending() < 8) {
         std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, bl::g_data.ip);
         if (!f) break;
-        eth_.receive(*f);
+        if (!eth_.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
+          fprintf(stderr,
+                  "quelmark-sim: dropped a datagram of %zu bytes: its frame is longer than the "
+                  "controller receives (%zu bytes of payload at most)\n",
+                  f->size() - 42, sim::Dm9000::kLongFrame - 4 - 42);
         moved = true;
       }
     }

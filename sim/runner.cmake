@@ -13,6 +13,10 @@ target_compile_options(sim_runner PRIVATE -Wall -Wextra)
 add_executable(quelmark-sim ${SIM_RUNNER_DIR}/main.cpp)
 target_link_libraries(quelmark-sim PRIVATE sim_runner sim_board sim_devices bl_host)
 target_compile_options(quelmark-sim PRIVATE -Wall -Wextra)
+# A new flash file gets the built image (build/firmware/bootloader.bin).
+if(TARGET firmware)
+  add_dependencies(quelmark-sim firmware)
+endif()
 
 if(EXISTS ${SIM_RUNNER_DIR}/bench.cpp)
   add_executable(quelmark-sim-bench ${SIM_RUNNER_DIR}/bench.cpp)

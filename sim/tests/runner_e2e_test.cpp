@@ -171,6 +171,18 @@ TEST_F(RunnerTest, NewFlashHoldsTheImageAndPanelFramesAreLogged) {
   EXPECT_NE(l3.find("53 53 17 E8 01 00"), std::string::npos) << l3;
 }
 
+TEST_F(RunnerTest, NewFlashHoldsTheBuiltImageByDefault) {
+  std::string exe = sim_exe();
+  Bytes built = read_file(exe.substr(0, exe.rfind('/')) + "/../firmware/bootloader.bin");
+  if (built.empty()) GTEST_SKIP() << "no firmware image in this build";
+  Sim sim({"--udp", "127.0.0.1:0", "--flash", flash_, "--panel-log", dir_ + "/panel.log"});
+  ASSERT_TRUE(sim.wait_ready());
+  EXPECT_EQ(sim.stop(), 0);
+  Bytes flash = read_file(flash_);
+  ASSERT_EQ(flash.size(), 0x200000u);
+  EXPECT_EQ(Bytes(flash.begin(), flash.begin() + built.size()), built);
+}
+
 TEST_F(RunnerTest, OverUdpVersionAndAFlashWriteThatSurvivesTheStop) {
   Sim sim(args());
   ASSERT_TRUE(sim.wait_ready());

@@ -74,6 +74,10 @@ uint8_t* frame_buf(int i) {
   return b;
 }
 
+// Frame bytes move to and from the controller as little-endian words; a frame
+// starts 4 bytes into its buffer, which the heap aligns to 8, so word accesses
+// are aligned (and the loader runs little-endian on both builds).
+
 // Sends the buffer's frame and frees the buffer.
 void send_frame(uint8_t* buf) {
   uint32_t n = buf_len(buf);
@@ -84,9 +88,7 @@ void send_frame(uint8_t* buf) {
     n = 60;
   }
   hw::write32(kDmIndex, MWCMD);
-  for (uint32_t i = 0; i < n; i += 4)
-    hw::write32(kDmData, f[i] | (f[i + 1] << 8) | (f[i + 2] << 16) |
-                             (static_cast<uint32_t>(f[i + 3]) << 24));
+  for (uint32_t i = 0; i < n; i += 4) hw::write32(kDmData, *reinterpret_cast<const uint32_t*>(f + i));
   dm_write(TXPLL, n & 0xFF);
   dm_write(TXPLH, (n >> 8) & 0xFF);
   dm_write(TCR, 1);
@@ -271,12 +273,7 @@ void serve_network() {
   uint8_t* f = keep ? buf + 4 : nullptr;
   for (uint32_t i = 0; i < len; i += 4) {
     uint32_t w = hw::read32(kDmData);
-    if (f) {
-      f[i] = static_cast<uint8_t>(w);
-      f[i + 1] = static_cast<uint8_t>(w >> 8);
-      f[i + 2] = static_cast<uint8_t>(w >> 16);
-      f[i + 3] = static_cast<uint8_t>(w >> 24);
-    }
+    if (f) *reinterpret_cast<uint32_t*>(f + i) = w;
   }
   if (!f) return;
   set_len(buf, len);

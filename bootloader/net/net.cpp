@@ -75,7 +75,7 @@ uint8_t* frame_buf(int i) {
 }
 
 // Frame bytes move to and from the controller as little-endian words; a frame
-// starts 4 bytes into its buffer, which the heap aligns to 8, so word accesses
+// starts 4 bytes into its buffer, whose heap block is word-aligned, so word accesses
 // are aligned (and the loader runs little-endian on both builds).
 
 // Sends the buffer's frame and frees the buffer.

@@ -22,3 +22,12 @@ ExternalProject_Add(firmware
     ${QUELMARK_FIRMWARE_DIR}/bootloader.elf
     ${QUELMARK_FIRMWARE_DIR}/bootloader.map
   USES_TERMINAL_BUILD ON)
+
+# The image test reads the built image: building it builds the image first. The
+# test target is made after this file is included, hence the deferred call.
+function(_bl_firmware_test_deps)
+  if(TARGET image_layout_test)
+    add_dependencies(image_layout_test firmware)
+  endif()
+endfunction()
+cmake_language(DEFER CALL _bl_firmware_test_deps)

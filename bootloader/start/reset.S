@@ -107,10 +107,10 @@ mmu_on:
         orr     r0, r0, #0x00600000     @ 0xA0600000: below the stack, above the data
         mov     r1, #1024
 3:      mcr     p15, 0, r0, c7, c2, 5
+        cpwait  r2
         add     r0, r0, #32
         subs    r1, r1, #1
         bne     3b
-        cpwait  r0
         mov     r0, #0
         mov     r1, #64
 4:      ldr     r2, [r0], #32

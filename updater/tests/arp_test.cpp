@@ -49,7 +49,7 @@ class ArpRecorder : public ::testing::Test {
   }
   std::string Log(std::size_t lines) {
     std::string text;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 1000; ++i) {
       std::ifstream f(log_);
       std::stringstream s;
       s << f.rdbuf();

@@ -88,7 +88,7 @@ class ProcessRunner {
   // sorted: the processes run side by side, so their order of arrival is free.
   std::vector<std::string> ArpRequests(std::size_t count) const {
     std::vector<std::string> lines;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 1000; ++i) {
       lines = Lines(Slurp(arpLog_));
       if (lines.size() >= count) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -104,7 +104,7 @@ class QvebupdPeer : public ::testing::Test {
   std::string Connecting() const { return "Connect to device with 127.0.0.1, " + port_; }
   // The peer's log once the disconnect that ends every connected run has arrived.
   std::vector<Packet> Log() const {
-    peer_->WaitFor([](const std::vector<Packet>& l) { return !l.empty() && l.back().command == 1001; }, 2000);
+    peer_->WaitFor([](const std::vector<Packet>& l) { return !l.empty() && l.back().command == 1001; }, 10000);
     return peer_->Log();
   }
   ProcessRunner runner_;
@@ -168,7 +168,7 @@ TEST(QvebupdSerial, ComOneUsesTheSerialLineAndNoArpFlush) {
   const RunResult r = runner.Run(kProgram, {"COM1"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "Connect to device with COM1, 1" + kOk);
-  peer->WaitFor([](const std::vector<Packet>& l) { return !l.empty() && l.back().command == 1001; }, 2000);
+  peer->WaitFor([](const std::vector<Packet>& l) { return !l.empty() && l.back().command == 1001; }, 10000);
   EXPECT_EQ(UpdaterCommands(peer->Log()), (std::vector<int>{1003, 110, 1004}));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(runner.ArpRequests(0).empty());

@@ -109,7 +109,7 @@ class LoaderTest : public ::testing::Test {
   int32_t handle(const Bytes& p, const Bytes& peer = net_peer(1), bl::SendFn send = send_net,
                  int32_t rate = kNetRate) {
     std::memset(frame_, 0xEE, sizeof frame_);
-    std::memcpy(frame_, p.data(), p.size());
+    if (!p.empty()) std::memcpy(frame_, p.data(), p.size());
     int32_t r = bl::handle_packet(frame_, static_cast<int32_t>(p.size()));
     if (r == 1000) bl::complete_connect(frame_, static_cast<int32_t>(p.size()), peer.data(), send, rate);
     return r;

@@ -11,6 +11,6 @@ function(quelmark_add_tests)
     target_link_libraries(${name} PRIVATE ${QT_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
-      PROPERTIES ENVIRONMENT "QUELMARK_SOURCE_DIR=${CMAKE_SOURCE_DIR};QUELMARK_BUILD_DIR=${CMAKE_BINARY_DIR}")
+      PROPERTIES ENVIRONMENT "QUELMARK_BUILD_DIR=${CMAKE_BINARY_DIR}")
   endforeach()
 endfunction()

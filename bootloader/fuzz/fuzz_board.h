@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board/sim_board.h"
+#include "board/terminal_devices.h"
 #include "devices/dm9000.h"
 #include "devices/recorder.h"
 #include "devices/uart.h"
@@ -24,15 +25,7 @@ struct Terminal {
   static constexpr size_t kMaxFrames = 256;
   static constexpr size_t kMaxSerialBytes = 1 << 18;
 
-  Terminal() {
-    sim.attach(0x0C000000u, 8, eth);
-    sim.attach(0x40100000u, 0x30, ffuart);
-    sim.attach(0x40200000u, 0x30, btuart);
-    sim.attach(0x40E00000u, 0x100, gpio);
-    sim.attach(0x40F00000u, 0x100, power);
-    sim.attach(0x41300000u, 0x100, clocks);
-    sim.attach(0x48000000u, 0x100, memctl);
-  }
+  Terminal() { dev.attach_to(sim); }
 
   // A fresh loader after a reset, through the real start-up (panel frames,
   // network start); pauses are made short meanwhile.
@@ -80,9 +73,14 @@ struct Terminal {
   }
 
   sim::SimBoard sim;
-  sim::Dm9000 eth;
-  sim::Uart ffuart, btuart;
-  sim::Recorder gpio{"gpio"}, clocks{"clock"}, power{"power"}, memctl{"memory controller"};
+  sim::TerminalDevices dev;
+  sim::Dm9000& eth = dev.eth;
+  sim::Uart& ffuart = dev.ffuart;
+  sim::Uart& btuart = dev.btuart;
+  sim::Recorder& gpio = dev.gpio;
+  sim::Recorder& clocks = dev.clocks;
+  sim::Recorder& power = dev.power;
+  sim::Recorder& memctl = dev.memctl;
   size_t frames = 0, serial_bytes = 0;
 };
 

@@ -324,9 +324,9 @@ void complete_connect(uint8_t* p, int32_t n, const uint8_t* peer, SendFn send_fn
   ConnRecord* r = find_or_create(peer);
   if (!r || n < 8) return;  // no record can be had: no reply
   put16(p + 4, r->id);
-  // The checksum covers the whole reply (the same as the first 8 bytes for a
-  // connect without data).
-  seal(p, static_cast<uint32_t>(n));
+  // The checksum covers the 8-byte header; the reply goes out with the
+  // request's length (8 for a connect, which carries no data).
+  seal(p, 8);
   r->send = send_fn;
   r->pacing_rate = pacing_rate;
   if (send_fn) send_fn(p, static_cast<uint32_t>(n), peer);

@@ -32,7 +32,6 @@ class BootMain : public ::testing::Test {
  protected:
   void start(bool with_ethernet) {
     board_ = std::make_unique<nettest::TestBoard>(with_ethernet);
-    board_->sim.attach(0x48000000u, 0x100, memctl_);
     board_->gpio.preset(sim::gpio::GAFR2_L, 0x40000005);  // bit 30 set, others kept
     board_->sim.install();
     g_real_panel = bl::g_data.panel_port;
@@ -56,14 +55,13 @@ class BootMain : public ::testing::Test {
     return board_->btuart.take_tx();
   }
   std::unique_ptr<nettest::TestBoard> board_;
-  sim::Recorder memctl_{"memctl"};
 };
 
 TEST_F(BootMain, SetsClockChipSelectAndPortsInOrder) {
   start(true);
   auto& b = *board_;
   EXPECT_EQ(b.clocks.value(sim::clocks::CCCR), 0x161u) << "400 MHz";
-  EXPECT_EQ(memctl_.value(sim::memctl::MDREFR), 0x0001C030u);
+  EXPECT_EQ(board_->dev.memctl.value(sim::memctl::MDREFR), 0x0001C030u);
   EXPECT_EQ(b.gpio.value(sim::gpio::GAFR2_L), 0x80000005u) << "GPIO79 alternate function 2";
   ASSERT_FALSE(b.gpio.writes_to(sim::gpio::GPDR2).empty());
   EXPECT_EQ(b.gpio.writes_to(sim::gpio::GPDR2).front().value, 0x00008000u) << "plain store first";
@@ -91,10 +89,10 @@ TEST_F(BootMain, ClockSetUpValues) {
   start(false);
   for (auto [mhz, cccr] : {std::pair{400, 0x161u}, {200, 0x141u}, {100, 0x121u}, {0, 0x121u}}) {
     board_->clocks.clear_log();
-    memctl_.clear_log();
+    board_->dev.memctl.clear_log();
     bl::clock_setup(mhz);
     EXPECT_EQ(board_->clocks.value(sim::clocks::CCCR), cccr) << mhz;
-    EXPECT_EQ(memctl_.writes_to(sim::memctl::MDREFR).size(), 1u);
+    EXPECT_EQ(board_->dev.memctl.writes_to(sim::memctl::MDREFR).size(), 1u);
   }
 }
 

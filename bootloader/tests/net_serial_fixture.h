@@ -13,6 +13,7 @@
 #include "devices/dm9000.h"
 #include "devices/recorder.h"
 #include "devices/uart.h"
+#include "board/terminal_devices.h"
 #include "hw/host_board.h"
 #include "loader_state.h"
 
@@ -23,20 +24,17 @@ using Bytes = std::vector<uint8_t>;
 // The simulated bus with the network and serial devices attached, its OS timer
 // in virtual time.
 struct TestBoard {
-  explicit TestBoard(bool with_ethernet = true) {
-    if (with_ethernet) sim.attach(0x0C000000u, 8, eth);
-    sim.attach(0x40100000u, 0x30, ffuart);
-    sim.attach(0x40200000u, 0x30, btuart);
-    sim.attach(0x40E00000u, 0x100, gpio);
-    sim.attach(0x40F00000u, 0x100, power);
-    sim.attach(0x41300000u, 0x100, clocks);
-  }
+  explicit TestBoard(bool with_ethernet = true) { dev.attach_to(sim, with_ethernet); }
   double ms() const { return sim.timer.elapsed_ms(); }
 
   sim::SimBoard sim;
-  sim::Dm9000 eth;
-  sim::Uart ffuart, btuart;
-  sim::Recorder gpio{"gpio", &sim.timer}, clocks{"clock", &sim.timer}, power{"power", &sim.timer};
+  sim::TerminalDevices dev{&sim.timer};
+  sim::Dm9000& eth = dev.eth;
+  sim::Uart& ffuart = dev.ffuart;
+  sim::Uart& btuart = dev.btuart;
+  sim::Recorder& gpio = dev.gpio;
+  sim::Recorder& clocks = dev.clocks;
+  sim::Recorder& power = dev.power;
 };
 
 // Installs the board and fresh loader state for every test.

@@ -15,8 +15,18 @@ uint64_t OsTimer::ticks() const {
 uint32_t OsTimer::read32(uint32_t offset) {
   if (offset == OSCR) {
     ++reads_;
-    if (mode_ == Mode::Virtual) offset_ += step_;
-    return static_cast<uint32_t>(ticks());
+    if (mode_ == Mode::Virtual) {
+      offset_ += step_;
+      return static_cast<uint32_t>(ticks());
+    }
+    // Real time: a host reads far quicker than the 271 ns of a tick, and two
+    // equal reads would end a pause at once (its wrap rule); so each read waits
+    // for the counter to move past the last value read.
+    uint64_t t;
+    do t = ticks();
+    while (t <= last_read_);
+    last_read_ = t;
+    return static_cast<uint32_t>(t);
   }
   return offset < sizeof regs_ ? regs_[offset / 4] : 0;
 }

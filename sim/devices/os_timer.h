@@ -6,7 +6,8 @@
 // - virtual time (tests, fuzzing, benchmarks): the counter moves only when the
 //   loader reads OSCR (by a fixed step, so every polling pause ends) or when the
 //   host calls advance(). Deterministic: the same reads give the same times.
-// - real time (the interactive runner): ticks come from a steady clock.
+// - real time (the interactive runner): ticks come from a steady clock, and
+//   successive reads always differ, as on the terminal's slower processor.
 // The timer is the Clock of the other models (the flash's busy times).
 #pragma once
 #include <chrono>
@@ -45,6 +46,7 @@ class OsTimer : public MmioDevice, public Clock {
   uint64_t step_;
   uint64_t offset_ = 0;  // virtual ticks, or the real-time offset (advance, OSCR writes)
   uint64_t reads_ = 0;
+  uint64_t last_read_ = 0;  // real time: the last value read
   std::chrono::steady_clock::time_point start_;
   uint32_t regs_[8] = {};
 };

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "board/sim_board.h"
+#include "board/terminal_devices.h"
 #include "devices/dm9000.h"
 #include "devices/recorder.h"
 #include "devices/uart.h"
@@ -60,25 +61,6 @@ class Tap : public sim::MmioDevice {
   void* ctx_;
 };
 
-// The bus of the runner. Its OS timer runs in real time, and every OSCR read
-// waits for the counter's next tick: the loader's pause ends early when a read
-// returns no more than its start value (the wrap rule), and host reads are far
-// quicker than the 271 ns of a tick.
-class RunnerBoard : public sim::SimBoard {
- public:
-  explicit RunnerBoard(uint16_t flash_id) : SimBoard(flash_id, sim::OsTimer::Mode::RealTime) {}
-  uint32_t oscr() override {
-    uint32_t v;
-    do v = SimBoard::oscr();
-    while (v == last_);
-    last_ = v;
-    return v;
-  }
-
- private:
-  uint32_t last_ = 0;
-};
-
 std::string exe_dir() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -105,20 +87,11 @@ class Runner {
  public:
   explicit Runner(const Options& o)
       : opt_(o),
-        board_(o.flash_id),
-        gpio_("gpio", &board_.timer),
-        clocks_("clock", &board_.timer),
-        power_("power", &board_.timer),
-        memctl_("memory controller", &board_.timer),
+        board_(o.flash_id, sim::OsTimer::Mode::RealTime),
+        dev_(&board_.timer),
         ffuart_tap_(ffuart_, sim::Uart::LSR, &Runner::pump_hook, this),
         bridge_(o.udp) {
-    board_.attach(0x0C000000u, 8, eth_);
-    board_.attach(0x40100000u, 0x30, ffuart_tap_);
-    board_.attach(0x40200000u, 0x30, btuart_);
-    board_.attach(0x40E00000u, 0x100, gpio_);
-    board_.attach(0x40F00000u, 0x100, power_);
-    board_.attach(0x41300000u, 0x100, clocks_);
-    board_.attach(0x48000000u, 0x100, memctl_);
+    dev_.attach_to(board_, true, &ffuart_tap_);
     // Whatever the loader sends counts as activity: it keeps the runner from
     // blocking between the bytes of a reply.
     eth_.on_transmit([this](const std::vector<uint8_t>& f) {
@@ -305,10 +278,15 @@ class Runner {
   static constexpr uint32_t kQuietPolls = 64;
 
   Options opt_;
-  RunnerBoard board_;
-  sim::Dm9000 eth_;
-  sim::Uart ffuart_, btuart_;
-  sim::Recorder gpio_, clocks_, power_, memctl_;
+  sim::SimBoard board_;
+  sim::TerminalDevices dev_;
+  sim::Dm9000& eth_ = dev_.eth;
+  sim::Uart& ffuart_ = dev_.ffuart;
+  sim::Uart& btuart_ = dev_.btuart;
+  sim::Recorder& gpio_ = dev_.gpio;
+  sim::Recorder& clocks_ = dev_.clocks;
+  sim::Recorder& power_ = dev_.power;
+  sim::Recorder& memctl_ = dev_.memctl;
   Tap ffuart_tap_;
   Bridge bridge_;
   Pty pty_;

@@ -324,9 +324,10 @@ void complete_connect(uint8_t* p, int32_t n, const uint8_t* peer, SendFn send_fn
   ConnRecord* r = find_or_create(peer);
   if (!r || n < 8) return;  // no record can be had: no reply
   put16(p + 4, r->id);
-  // The checksum covers the 8-byte header; the reply goes out with the
-  // request's length (8 for a connect, which carries no data).
-  seal(p, 8);
+  // The reply goes out with the request's length (8 for a connect, which
+  // carries no data) and its checksum covers all of it, so that a connect with
+  // data still gets a reply the host can verify.
+  seal(p, static_cast<uint32_t>(n));
   r->send = send_fn;
   r->pacing_rate = pacing_rate;
   if (send_fn) send_fn(p, static_cast<uint32_t>(n), peer);

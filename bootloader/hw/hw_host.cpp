@@ -6,6 +6,8 @@
 #include "runtime/heap.h"
 #include "runtime/mem.h"
 
+#include <stdlib.h>
+
 namespace bl::hw {
 namespace {
 Board* g_board = nullptr;
@@ -29,7 +31,14 @@ void flash_write16(uint32_t a, uint16_t v) { g_board->flash_write16(a, v); }
 uint32_t oscr() { return g_board->oscr(); }
 void mem_read(uint32_t a, void* d, uint32_t n) { g_board->mem_read(a, d, n); }
 void mem_write(uint32_t a, const void* s, uint32_t n) { g_board->mem_write(a, s, n); }
-void jump(uint32_t a) { g_board->jump(a); }
-void restart() { g_board->restart(); }
+// A Board leaves by throwing; one that returned would break the loader's flow.
+void jump(uint32_t a) {
+  g_board->jump(a);
+  abort();
+}
+void restart() {
+  g_board->restart();
+  abort();
+}
 
 }  // namespace bl::hw

@@ -5,7 +5,6 @@
 
 namespace sim {
 namespace {
-constexpr uint32_t kWindowSize = 0x800000u;  // 0xFF800000 to the end of the space
 constexpr uint32_t kFaultStart = 0xA0800000u;
 constexpr size_t kMaxRecorded = 100000;  // a long run must not grow without end
 }  // namespace

@@ -21,11 +21,11 @@ namespace fuzz {
 
 struct Budget {};  // thrown from a model when an input has done enough
 
-struct Terminal {
+struct Terminal : sim::TerminalDevices {
   static constexpr size_t kMaxFrames = 256;
   static constexpr size_t kMaxSerialBytes = 1 << 18;
 
-  Terminal() { dev.attach_to(sim); }
+  Terminal() { attach_to(sim); }
 
   // A fresh loader after a reset, through the real start-up (panel frames,
   // network start); pauses are made short meanwhile.
@@ -73,14 +73,6 @@ struct Terminal {
   }
 
   sim::SimBoard sim;
-  sim::TerminalDevices dev;
-  sim::Dm9000& eth = dev.eth;
-  sim::Uart& ffuart = dev.ffuart;
-  sim::Uart& btuart = dev.btuart;
-  sim::Recorder& gpio = dev.gpio;
-  sim::Recorder& clocks = dev.clocks;
-  sim::Recorder& power = dev.power;
-  sim::Recorder& memctl = dev.memctl;
   size_t frames = 0, serial_bytes = 0;
 };
 

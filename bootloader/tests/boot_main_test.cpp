@@ -61,7 +61,7 @@ TEST_F(BootMain, SetsClockChipSelectAndPortsInOrder) {
   start(true);
   auto& b = *board_;
   EXPECT_EQ(b.clocks.value(sim::clocks::CCCR), 0x161u) << "400 MHz";
-  EXPECT_EQ(board_->dev.memctl.value(sim::memctl::MDREFR), 0x0001C030u);
+  EXPECT_EQ(board_->memctl.value(sim::memctl::MDREFR), 0x0001C030u);
   EXPECT_EQ(b.gpio.value(sim::gpio::GAFR2_L), 0x80000005u) << "GPIO79 alternate function 2";
   ASSERT_FALSE(b.gpio.writes_to(sim::gpio::GPDR2).empty());
   EXPECT_EQ(b.gpio.writes_to(sim::gpio::GPDR2).front().value, 0x00008000u) << "plain store first";
@@ -89,10 +89,10 @@ TEST_F(BootMain, ClockSetUpValues) {
   start(false);
   for (auto [mhz, cccr] : {std::pair{400, 0x161u}, {200, 0x141u}, {100, 0x121u}, {0, 0x121u}}) {
     board_->clocks.clear_log();
-    board_->dev.memctl.clear_log();
+    board_->memctl.clear_log();
     bl::clock_setup(mhz);
     EXPECT_EQ(board_->clocks.value(sim::clocks::CCCR), cccr) << mhz;
-    EXPECT_EQ(board_->dev.memctl.writes_to(sim::memctl::MDREFR).size(), 1u);
+    EXPECT_EQ(board_->memctl.writes_to(sim::memctl::MDREFR).size(), 1u);
   }
 }
 

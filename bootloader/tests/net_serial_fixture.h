@@ -23,18 +23,14 @@ using Bytes = std::vector<uint8_t>;
 
 // The simulated bus with the network and serial devices attached, its OS timer
 // in virtual time.
-struct TestBoard {
-  explicit TestBoard(bool with_ethernet = true) { dev.attach_to(sim, with_ethernet); }
+struct TestBoard : sim::TerminalDevices {
+  // The recorders keep only the timer's address until they log.
+  explicit TestBoard(bool with_ethernet = true) : TerminalDevices(&sim.timer) {
+    attach_to(sim, with_ethernet);
+  }
   double ms() const { return sim.timer.elapsed_ms(); }
 
   sim::SimBoard sim;
-  sim::TerminalDevices dev{&sim.timer};
-  sim::Dm9000& eth = dev.eth;
-  sim::Uart& ffuart = dev.ffuart;
-  sim::Uart& btuart = dev.btuart;
-  sim::Recorder& gpio = dev.gpio;
-  sim::Recorder& clocks = dev.clocks;
-  sim::Recorder& power = dev.power;
 };
 
 // Installs the board and fresh loader state for every test.

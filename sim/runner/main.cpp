@@ -89,20 +89,20 @@ class Runner {
       : opt_(o),
         board_(o.flash_id, sim::OsTimer::Mode::RealTime),
         dev_(&board_.timer),
-        ffuart_tap_(ffuart_, sim::Uart::LSR, &Runner::pump_hook, this),
+        ffuart_tap_(dev_.ffuart, sim::Uart::LSR, &Runner::pump_hook, this),
         bridge_(o.udp) {
     dev_.attach_to(board_, true, &ffuart_tap_);
     // Whatever the loader sends counts as activity: it keeps the runner from
     // blocking between the bytes of a reply.
-    eth_.on_transmit([this](const std::vector<uint8_t>& f) {
+    dev_.eth.on_transmit([this](const std::vector<uint8_t>& f) {
       quiet_ = 0;
       bridge_.transmit(f);
     });
-    ffuart_.on_transmit([this](uint8_t b) {
+    dev_.ffuart.on_transmit([this](uint8_t b) {
       quiet_ = 0;
       pty_.write(b);
     });
-    btuart_.on_transmit([this](uint8_t b) { panel_->byte(b); });
+    dev_.btuart.on_transmit([this](uint8_t b) { panel_->byte(b); });
   }
 
   ~Runner() {
@@ -162,23 +162,23 @@ class Runner {
     if (g_stop) throw Stop{};
     if (!announced_) announce();
     bool moved = false;
-    if (ffuart_.rx_pending() < 4096) {
+    if (dev_.ffuart.rx_pending() < 4096) {
       uint8_t buf[4096];
-      size_t n = pty_.read(buf, sizeof buf - ffuart_.rx_pending());
+      size_t n = pty_.read(buf, sizeof buf - dev_.ffuart.rx_pending());
       if (n) {
-        ffuart_.push_rx(std::vector<uint8_t>(buf, buf + n));
+        dev_.ffuart.push_rx(std::vector<uint8_t>(buf, buf + n));
         moved = true;
       }
     }
     pty_.flush();
     // Datagrams wait in the socket while the receiver is off or full.
-    if (eth_.reg(sim::Dm9000::RCR) & 1) {
+    if (dev_.eth.reg(sim::Dm9000::RCR) & 1) {
       uint8_t mac[6];
-      for (int i = 0; i < 6; ++i) mac[i] = eth_.reg(sim::Dm9000::PAR + i);
-      while (eth_.rx_pending() < 8) {
+      for (int i = 0; i < 6; ++i) mac[i] = dev_.eth.reg(sim::Dm9000::PAR + i);
+      while (dev_.eth.rx_pending() < 8) {
         std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, bl::g_data.ip);
         if (!f) break;
-        if (!eth_.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
+        if (!dev_.eth.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
           fprintf(stderr,
                   "quelmark-sim: dropped a datagram of %zu bytes: its frame is longer than the "
                   "controller receives (%zu bytes of payload at most)\n",
@@ -187,7 +187,7 @@ class Runner {
       }
     }
     panel_->idle();
-    if (moved || ffuart_.rx_pending() || eth_.rx_pending()) {
+    if (moved || dev_.ffuart.rx_pending() || dev_.eth.rx_pending()) {
       quiet_ = 0;
       return;
     }
@@ -280,13 +280,6 @@ class Runner {
   Options opt_;
   sim::SimBoard board_;
   sim::TerminalDevices dev_;
-  sim::Dm9000& eth_ = dev_.eth;
-  sim::Uart& ffuart_ = dev_.ffuart;
-  sim::Uart& btuart_ = dev_.btuart;
-  sim::Recorder& gpio_ = dev_.gpio;
-  sim::Recorder& clocks_ = dev_.clocks;
-  sim::Recorder& power_ = dev_.power;
-  sim::Recorder& memctl_ = dev_.memctl;
   Tap ffuart_tap_;
   Bridge bridge_;
   Pty pty_;

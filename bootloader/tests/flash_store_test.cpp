@@ -25,6 +25,8 @@ struct PartCase {
   std::map<int, int32_t> sizes;  // the sectors that are not 64 KB
   uint32_t parameter_offset;
 };
+// Test names and logs show the part by its ID.
+void PrintTo(const PartCase& c, std::ostream* os) { *os << "device ID 0x" << std::hex << c.id; }
 
 class Identification : public ::testing::TestWithParam<PartCase> {};
 
@@ -160,6 +162,9 @@ struct FailCase {
   int32_t result;
   uint64_t attempts;
 };
+void PrintTo(const FailCase& c, std::ostream* os) {
+  *os << (c.erase ? "erase" : "program") << " failing " << c.failures << " times";
+}
 
 class FlashRetries : public FlashStore, public ::testing::WithParamInterface<FailCase> {};
 

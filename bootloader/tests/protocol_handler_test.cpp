@@ -186,6 +186,7 @@ struct WriteCase {
   uint32_t offset;       // where the data (after any header) lands
   uint16_t magic, high;  // header of targets 1 to 3; magic 0: none
 };
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 class Write110 : public Protocol, public ::testing::WithParamInterface<WriteCase> {};
 
@@ -302,6 +303,9 @@ struct ShortCase {
   size_t data;
   uint32_t code, bytes45;  // bytes45: 0 = the connection id
 };
+void PrintTo(const ShortCase& c, std::ostream* os) {
+  *os << "command " << c.cmd << " with " << c.data << " data bytes";
+}
 
 class ShortRequest : public Protocol, public ::testing::WithParamInterface<ShortCase> {};
 

@@ -101,6 +101,9 @@ struct EraseCase {
   uint32_t at;                 // address inside the block
   uint32_t start, size;        // the block erased
 };
+void PrintTo(const EraseCase& c, std::ostream* os) {
+  *os << "device ID 0x" << std::hex << c.id << " at 0x" << c.at;
+}
 
 class FlashErase : public ::testing::TestWithParam<EraseCase> {};
 

@@ -1,9 +1,8 @@
 #include "voice_config.h"
 
 #include <INIReader.h>
-#include <unistd.h>
 
-#include <climits>
+#include "platform/files.h"
 
 std::string IniVoiceConfig::ReadString(const std::string& section, const std::string& key,
                                        const std::string& defaultValue) const {
@@ -14,11 +13,5 @@ std::string IniVoiceConfig::ReadString(const std::string& section, const std::st
 }
 
 std::string DefaultVoiceConfigPath() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return kVoiceConfigFileName;
-  std::string exe(buffer, static_cast<std::size_t>(n));
-  std::size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return kVoiceConfigFileName;
-  return exe.substr(0, slash + 1) + kVoiceConfigFileName;
+  return platform::ExecutableDirectory() + "/" + kVoiceConfigFileName;
 }

@@ -20,6 +20,15 @@ std::string CurrentDirectory() {
   }
 }
 
+std::string ExecutableDirectory() {
+  std::vector<char> buf(4096);
+  ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n <= 0) return ".";
+  std::string exe(buf.data(), static_cast<size_t>(n));
+  size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;

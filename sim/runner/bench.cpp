@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -158,15 +160,6 @@ struct SerialHost {
   }
 };
 
-std::string exe_dir() {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  buf[n] = 0;
-  std::string p(buf);
-  return p.substr(0, p.rfind('/'));
-}
-
 }  // namespace
 
 int main() {
@@ -177,7 +170,7 @@ int main() {
 
   int out[2], err[2];
   if (pipe(out) || pipe(err)) fail("pipe");
-  std::string exe = exe_dir() + "/quelmark-sim";
+  std::string exe = platform::ExecutableDirectory() + "/quelmark-sim";
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);

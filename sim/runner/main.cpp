@@ -30,6 +30,7 @@
 #include "hw/host_board.h"
 #include "loader_state.h"
 #include "main.h"
+#include "platform/files.h"
 #include "runner/bridge.h"
 #include "runner/options.h"
 #include "runner/panel_log.h"
@@ -60,16 +61,6 @@ class Tap : public sim::MmioDevice {
   void (*hook_)(void*);
   void* ctx_;
 };
-
-std::string exe_dir() {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  buf[n] = 0;
-  std::string p(buf);
-  size_t slash = p.rfind('/');
-  return slash == std::string::npos ? "." : p.substr(0, slash);
-}
 
 bool read_file(const std::string& path, std::vector<uint8_t>* out) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -222,7 +213,7 @@ class Runner {
     }
     // A new flash: erased, holding the boot-loader image at offset 0.
     board_.flash.fill(0xFF);
-    std::string image = opt_.image.empty() ? exe_dir() + "/../firmware/bootloader.bin" : opt_.image;
+    std::string image = opt_.image.empty() ? platform::ExecutableDirectory() + "/../firmware/bootloader.bin" : opt_.image;
     std::vector<uint8_t> bytes;
     if (read_file(image, &bytes)) {
       if (bytes.size() > sim::FlashModel::kSize) {

@@ -9,6 +9,9 @@ namespace platform {
 // The process's current directory, "" if it cannot be read.
 std::string CurrentDirectory();
 
+// The folder that holds the running program, "." if it cannot be found.
+std::string ExecutableDirectory();
+
 // True when `path` names an existing file system object (symbolic links followed).
 bool FileExists(const std::string& path);
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "board/sim_board.h"
-#include "board/terminal_devices.h"
+#include "sim/engine/native/sim_board.h"
+#include "sim/machine/terminal.h"
 #include "devices/dm9000.h"
 #include "devices/recorder.h"
 #include "devices/uart.h"

@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/sim_board.h"
+#include "sim/engine/native/sim_board.h"
 #include "flash/flash.h"
 #include "hw/host_board.h"
 #include "loader_state.h"

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "board/sim_board.h"
+#include "sim/engine/native/sim_board.h"
 #include "devices/dm9000.h"
 #include "devices/recorder.h"
 #include "devices/uart.h"
-#include "board/terminal_devices.h"
+#include "sim/machine/terminal.h"
 #include "hw/host_board.h"
 #include "loader_state.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "board/sim_board.h"
+#include "sim/engine/native/sim_board.h"
 #include "flash/flash.h"
 #include "hw/host_board.h"
 #include "loader_state.h"

@@ -1,14 +1,14 @@
-// quelmark-sim: the simulated terminal in loader mode, native engine.
+// quelmark-sim: the simulated terminal.
 //
-// The boot loader's logic, compiled for the host, runs on the simulated bus with
-// the device models: its Ethernet bridged to a UDP socket on a loopback address,
-// its command port on a pseudo-terminal, its flash kept in a file, its panel
-// frames logged. The OS timer runs in real time.
+// An engine runs the boot loader on the simulated machine; the runner faces the
+// host: the machine's Ethernet bridged to a UDP socket on a loopback address, its
+// command port on a pseudo-terminal, its flash kept in a file, its panel frames
+// logged. The OS timer runs in real time.
 //
-// One thread. The loader polls its devices; every poll of the command port's
-// line status lets the runner move bytes between the host and the models, and,
-// when nothing has happened for a while, block in poll() for up to 1 ms so that
-// an idle terminal does not burn a core.
+// One thread. The engine calls the runner often (service()); the runner moves
+// bytes between the host and the models and, when nothing has happened for a
+// while, blocks in poll() for up to 1 ms so that an idle terminal does not burn
+// a core.
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,45 +22,22 @@
 #include <string>
 #include <vector>
 
-#include "board/sim_board.h"
-#include "board/terminal_devices.h"
-#include "devices/dm9000.h"
-#include "devices/recorder.h"
-#include "devices/uart.h"
-#include "hw/host_board.h"
-#include "loader_state.h"
-#include "main.h"
 #include "platform/files.h"
-#include "runner/bridge.h"
-#include "runner/options.h"
-#include "runner/panel_log.h"
-#include "runner/pty.h"
+#include "sim/devices/dm9000.h"
+#include "sim/devices/uart.h"
+#include "sim/engine/engine.h"
+#include "sim/engine/native/native_engine.h"
+#include "sim/machine/machine.h"
+#include "sim/runner/bridge.h"
+#include "sim/runner/options.h"
+#include "sim/runner/panel_log.h"
+#include "sim/runner/pty.h"
 
 namespace simrun {
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
-
-struct Stop {};  // unwinds the loader when the runner is asked to end
-
-// Forwards to a device and calls back before each read of one register.
-class Tap : public sim::MmioDevice {
- public:
-  Tap(sim::MmioDevice& inner, uint32_t offset, void (*hook)(void*), void* ctx)
-      : inner_(inner), offset_(offset), hook_(hook), ctx_(ctx) {}
-  uint32_t read32(uint32_t off) override {
-    if (off == offset_) hook_(ctx_);
-    return inner_.read32(off);
-  }
-  void write32(uint32_t off, uint32_t v) override { inner_.write32(off, v); }
-
- private:
-  sim::MmioDevice& inner_;
-  uint32_t offset_;
-  void (*hook_)(void*);
-  void* ctx_;
-};
 
 bool read_file(const std::string& path, std::vector<uint8_t>* out) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -74,15 +51,15 @@ bool read_file(const std::string& path, std::vector<uint8_t>* out) {
   return ok;
 }
 
-class Runner {
+class Runner : public sim::EngineHost {
  public:
   explicit Runner(const Options& o)
       : opt_(o),
-        board_(o.flash_id, sim::OsTimer::Mode::RealTime),
-        dev_(&board_.timer),
-        ffuart_tap_(dev_.ffuart, sim::Uart::LSR, &Runner::pump_hook, this),
+        machine_(o.flash_id, sim::OsTimer::Mode::RealTime),
+        board_(machine_.bus),
+        dev_(machine_.dev),
+        engine_(machine_),
         bridge_(o.udp) {
-    dev_.attach_to(board_, true, &ffuart_tap_);
     // Whatever the loader sends counts as activity: it keeps the runner from
     // blocking between the bytes of a reply.
     dev_.eth.on_transmit([this](const std::vector<uint8_t>& f) {
@@ -113,29 +90,20 @@ class Runner {
     panel_ = &panel_log_;
     if (!opt_.pty_link.empty() && !make_link()) return 1;
 
-    // A hardware reset: the start-up code copies the first 512 KB of flash into
-    // SDRAM, where a memory read of virtual 0 finds it. Restarts keep that copy.
-    board_.sdram.write(sim::SimBoard::kSdram, board_.flash.data(), 0x80000);
-    board_.install();
+    engine_.reset();
     int rc = 0;
     for (;;) {
-      try {
-        bl::loader_main();
-      } catch (const bl::hw::LeaveLoader& l) {
-        if (l.kind == bl::hw::LeaveLoader::Jump) {
-          fprintf(stderr,
-                  "quelmark-sim: jump to uploaded code at 0x%08X: the native engine cannot run "
-                  "it; restarting in loader mode\n",
-                  l.addr);
-        } else {
-          fprintf(stderr, "quelmark-sim: restart\n");
-        }
-        save_flash();
-        bl::hw::reset_loader_state();
-        continue;
-      } catch (const Stop&) {
-        break;
+      sim::EngineExit exit = engine_.run(*this);
+      if (exit.kind == sim::EngineExit::Stop) break;
+      if (exit.kind == sim::EngineExit::Jump) {
+        fprintf(stderr,
+                "quelmark-sim: jump to uploaded code at 0x%08X: the native engine cannot run "
+                "it; restarting in loader mode\n",
+                exit.addr);
+      } else {
+        fprintf(stderr, "quelmark-sim: restart\n");
       }
+      save_flash();
     }
     panel_->flush();
     pty_.flush();
@@ -146,11 +114,9 @@ class Runner {
   }
 
  private:
-  static void pump_hook(void* self) { static_cast<Runner*>(self)->pump(); }
-
   // Moves bytes between the host and the models; blocks briefly when idle.
-  void pump() {
-    if (g_stop) throw Stop{};
+  bool service() override {
+    if (g_stop) return false;
     if (!announced_) announce();
     bool moved = false;
     if (dev_.ffuart.rx_pending() < 4096) {
@@ -167,7 +133,7 @@ class Runner {
       uint8_t mac[6];
       for (int i = 0; i < 6; ++i) mac[i] = dev_.eth.reg(sim::Dm9000::PAR + i);
       while (dev_.eth.rx_pending() < 8) {
-        std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, bl::g_data.ip);
+        std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, kTerminalIp);
         if (!f) break;
         if (!dev_.eth.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
           fprintf(stderr,
@@ -180,14 +146,15 @@ class Runner {
     panel_->idle();
     if (moved || dev_.ffuart.rx_pending() || dev_.eth.rx_pending()) {
       quiet_ = 0;
-      return;
+      return true;
     }
     // Inside a serial frame the loader polls at most 20 times before it gives
     // up, so blocking starts only well after the last activity.
-    if (++quiet_ < kQuietPolls) return;
+    if (++quiet_ < kQuietPolls) return true;
     pollfd fds[2] = {{bridge_.fd(), POLLIN, 0}, {pty_.fd(), POLLIN, 0}};
     if (pty_.pending_output()) fds[1].events |= POLLOUT;
     poll(fds, 2, 1);
+    return true;
   }
 
   void announce() {
@@ -267,11 +234,13 @@ class Runner {
   }
 
   static constexpr uint32_t kQuietPolls = 64;
+  static constexpr uint8_t kTerminalIp[4] = {192, 168, 1, 201};
 
   Options opt_;
-  sim::SimBoard board_;
-  sim::TerminalDevices dev_;
-  Tap ffuart_tap_;
+  sim::Machine machine_;
+  sim::Bus& board_;
+  sim::TerminalDevices& dev_;
+  sim::NativeEngine engine_;
   Bridge bridge_;
   Pty pty_;
   PanelLog panel_log_{nullptr};

@@ -1,4 +1,4 @@
-#include "board/sim_board.h"
+#include "sim/machine/bus.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,21 +9,18 @@ constexpr uint32_t kFaultStart = 0xA0800000u;
 constexpr size_t kMaxRecorded = 100000;  // a long run must not grow without end
 }  // namespace
 
-SimBoard::SimBoard(uint16_t flash_id, OsTimer::Mode mode) : timer(mode), flash(flash_id, &timer) {
+Bus::Bus(uint16_t flash_id, OsTimer::Mode mode) : timer(mode), flash(flash_id, &timer) {
   attach(kOsTimer, 0x20, timer);
 }
 
-void SimBoard::install() {
-  bl::hw::set_board(this);
-  bl::hw::reset_loader_state();
-}
-
-void SimBoard::attach(uint32_t base, uint32_t size, MmioDevice& device) {
+void Bus::attach(uint32_t base, uint32_t size, MmioDevice& device) {
   map_.push_back(Mapping{base, size, &device});
 }
 
-MmioDevice* SimBoard::decode(uint32_t addr, uint32_t& offset) {
-  for (const Mapping& m : map_) {
+MmioDevice* Bus::decode(uint32_t addr, uint32_t& offset) {
+  // The latest attachment wins, so a device can be put in front of another.
+  for (auto it = map_.rbegin(); it != map_.rend(); ++it) {
+    const Mapping& m = *it;
     if (addr - m.base < m.size) {
       offset = addr - m.base;
       return m.device;
@@ -32,42 +29,39 @@ MmioDevice* SimBoard::decode(uint32_t addr, uint32_t& offset) {
   return nullptr;
 }
 
-void SimBoard::record(uint32_t addr, uint32_t value, Access::Kind kind) {
+void Bus::record(uint32_t addr, uint32_t value, Access::Kind kind) {
   if (unmapped_.size() < kMaxRecorded) unmapped_.push_back(Access{addr, value, kind});
 }
 
-uint32_t SimBoard::read32(uint32_t addr) {
+uint32_t Bus::read32(uint32_t addr) {
   uint32_t off;
   if (MmioDevice* d = decode(addr, off)) return d->read32(off);
   record(addr, 0, Access::Read32);
   return 0;
 }
 
-void SimBoard::write32(uint32_t addr, uint32_t value) {
+void Bus::write32(uint32_t addr, uint32_t value) {
   uint32_t off;
   if (MmioDevice* d = decode(addr, off)) return d->write32(off, value);
   record(addr, value, Access::Write32);
 }
 
-uint16_t SimBoard::flash_read16(uint32_t a) {
+uint16_t Bus::flash_read16(uint32_t a) {
   if (a >= kFlashWindow) return flash.read16((a - kFlashWindow) % FlashModel::kSize);
   record(a, 0, Access::FlashRead);
   return 0xFFFF;
 }
 
-void SimBoard::flash_write16(uint32_t a, uint16_t value) {
+void Bus::flash_write16(uint32_t a, uint16_t value) {
   if (a >= kFlashWindow) return flash.write16((a - kFlashWindow) % FlashModel::kSize, value);
   record(a, value, Access::FlashWrite);
 }
 
-uint32_t SimBoard::oscr() { return timer.read32(OsTimer::OSCR); }
+uint32_t Bus::oscr() { return timer.read32(OsTimer::OSCR); }
 
-void SimBoard::abort_access() {
-  // A data abort: the vector table leads back to the reset entry.
-  throw bl::hw::LeaveLoader{bl::hw::LeaveLoader::Restart, 0};
-}
+void Bus::abort_access(uint32_t addr) { throw BusFault{addr}; }
 
-void SimBoard::mem_read(uint32_t addr, void* dst, uint32_t n) {
+void Bus::mem_read(uint32_t addr, void* dst, uint32_t n) {
   uint8_t* out = static_cast<uint8_t*>(dst);
   while (n > 0) {
     uint32_t k;
@@ -85,7 +79,7 @@ void SimBoard::mem_read(uint32_t addr, void* dst, uint32_t n) {
       k = std::min(n, kSdramSize - addr);
       sdram.read(kSdram + addr, out, k);
     } else if (addr >= kFaultStart) {
-      abort_access();
+      abort_access(addr);
     } else {  // identity-mapped register space: nothing modelled as memory
       k = std::min(n, kSdram - addr);
       std::memset(out, 0, k);
@@ -97,7 +91,7 @@ void SimBoard::mem_read(uint32_t addr, void* dst, uint32_t n) {
   }
 }
 
-void SimBoard::mem_write(uint32_t addr, const void* src, uint32_t n) {
+void Bus::mem_write(uint32_t addr, const void* src, uint32_t n) {
   const uint8_t* in = static_cast<const uint8_t*>(src);
   while (n > 0) {
     uint32_t k;
@@ -108,7 +102,7 @@ void SimBoard::mem_write(uint32_t addr, const void* src, uint32_t n) {
       k = std::min(n, kSdramSize - addr);
       sdram.write(kSdram + addr, in, k);
     } else if (addr >= kFaultStart && addr < kFlashWindow) {
-      abort_access();
+      abort_access(addr);
     } else {  // the flash window (plain stores do not program it) or registers
       k = addr >= kFlashWindow ? std::min<uint32_t>(n, 0u - addr) : std::min(n, kSdram - addr);
       record(addr, k, Access::MemWrite);
@@ -117,18 +111,6 @@ void SimBoard::mem_write(uint32_t addr, const void* src, uint32_t n) {
     addr += k;
     n -= k;
   }
-}
-
-void SimBoard::jump(uint32_t addr) {
-  ++jumps_;
-  last_jump_ = addr;
-  throw bl::hw::LeaveLoader{bl::hw::LeaveLoader::Jump, addr};
-}
-
-void SimBoard::restart() {
-  ++jumps_;
-  last_jump_ = 0;
-  throw bl::hw::LeaveLoader{bl::hw::LeaveLoader::Restart, 0};
 }
 
 }  // namespace sim

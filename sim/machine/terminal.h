@@ -4,10 +4,10 @@
 #pragma once
 #include <cstdint>
 
-#include "board/sim_board.h"
-#include "devices/dm9000.h"
-#include "devices/recorder.h"
-#include "devices/uart.h"
+#include "sim/devices/dm9000.h"
+#include "sim/devices/recorder.h"
+#include "sim/devices/uart.h"
+#include "sim/machine/bus.h"
 
 namespace sim {
 
@@ -27,7 +27,7 @@ struct TerminalDevices {
   // Attaches every device. The Ethernet controller may be left out (a terminal
   // without network), and `command_port` stands on the bus in the FFUART's
   // place when given (the runner puts a tap in front of it).
-  void attach_to(SimBoard& board, bool with_ethernet = true, MmioDevice* command_port = nullptr) {
+  void attach_to(Bus& board, bool with_ethernet = true, MmioDevice* command_port = nullptr) {
     if (with_ethernet) board.attach(kEthernet, 8, eth);
     board.attach(kFfuart, 0x30, command_port ? *command_port : ffuart);
     board.attach(kBtuart, 0x30, btuart);

@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-#include "board/sim_board.h"
+#include "sim/engine/native/sim_board.h"
 #include "flash/flash.h"
 
 namespace {

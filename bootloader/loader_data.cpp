@@ -1,8 +1,8 @@
 // The loader's initialised data (the port operation tables and the network
 // identity) and its zero-initialised state. g_data is the only initialised
 // mutable global; it is constant-initialised (no constructor runs).
-#include "loader_state.h"
-#include "serial/ports.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/serial/ports.h"
 
 namespace bl {
 

@@ -4,7 +4,7 @@
 // start re-copies and re-zeroes both) forgets everything, on target and host.
 #pragma once
 #include <stdint.h>
-#include "runtime/heap.h"
+#include "bootloader/runtime/heap.h"
 
 namespace bl {
 

@@ -1,12 +1,12 @@
 // The main routine of loader mode: device start-up, then the polling loop that
 // serves the command port and the network forever.
-#include "main.h"
-#include "flash/flash.h"
-#include "hw/hw.h"
-#include "loader_state.h"
-#include "net/net.h"
-#include "pause.h"
-#include "serial/serial.h"
+#include "bootloader/main.h"
+#include "bootloader/flash/flash.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/net/net.h"
+#include "bootloader/pause.h"
+#include "bootloader/serial/serial.h"
 
 namespace bl {
 

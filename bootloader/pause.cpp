@@ -1,6 +1,6 @@
 // The loader's one way of waiting: a busy loop on the OS timer (3.6864 MHz).
-#include "pause.h"
-#include "hw/hw.h"
+#include "bootloader/pause.h"
+#include "bootloader/hw/hw.h"
 
 namespace bl {
 

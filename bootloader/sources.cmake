@@ -9,8 +9,10 @@ file(GLOB BL_LOGIC_SOURCES CONFIGURE_DEPENDS
   ${BL_DIR}/net/*.cpp
   ${BL_DIR}/serial/*.cpp
   ${BL_DIR}/runtime/heap.cpp)
-# Target only: volatile hardware access, memcpy & co., start-up code.
+# Target only: volatile hardware access, memcpy & co., start-up code, and the
+# wire formats' checksum (the host build links the wire library instead).
 file(GLOB BL_TARGET_SOURCES CONFIGURE_DEPENDS
+  ${BL_DIR}/../wire/checksum.cpp
   ${BL_DIR}/hw/hw_target.cpp
   ${BL_DIR}/runtime/mem.cpp
   ${BL_DIR}/start/*.S

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "main_window.h"
-#include "uOEM.h"
+#include "tool/qt/main_window.h"
+#include "tool/uOEM.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

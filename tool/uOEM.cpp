@@ -1,11 +1,11 @@
-#include "uOEM.h"
+#include "tool/uOEM.h"
 
 #include <exception>
 
 #include "platform/process.h"
-#include "sysutils.h"
-#include "texts_cp936.h"
-#include "vordlix.h"
+#include "tool/sysutils.h"
+#include "tool/texts_cp936.h"
+#include "tool/vordlix.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "voice_config.h"
+#include "tool/voice_config.h"
 
 class TForm1;
 

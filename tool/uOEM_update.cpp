@@ -9,7 +9,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/resource.h"
-#include "uOEM.h"
+#include "tool/uOEM.h"
 
 namespace {
 

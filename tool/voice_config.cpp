@@ -1,4 +1,4 @@
-#include "voice_config.h"
+#include "tool/voice_config.h"
 
 #include <INIReader.h>
 

@@ -1,4 +1,4 @@
-#include "vordlix.h"
+#include "tool/vordlix.h"
 
 #include <cstring>
 #include <vector>

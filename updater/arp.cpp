@@ -1,4 +1,4 @@
-#include "arp.h"
+#include "updater/arp.h"
 
 #include <unistd.h>
 

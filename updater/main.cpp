@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "arp.h"
+#include <vordlix/vordlix.h>
+
+#include "updater/arp.h"
 #include "platform/process.h"
 #include "platform/resource.h"
-#include "qvebupd.h"
-#include "vordlix_decl.h"
-#if __has_include("vordlix.h")
-#include "vordlix.h"
-#endif
+#include "updater/qvebupd.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "qvebupd.h"
+#include "updater/qvebupd.h"
 
 #include <exception>
 #include <new>

@@ -1,4 +1,4 @@
-#include "boot/firmware.h"
+#include "bootloader/boot/firmware.h"
 #include <lzo/lzo1x.h>
 
 namespace bl::boot {

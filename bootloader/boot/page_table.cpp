@@ -1,4 +1,4 @@
-#include "boot/page_table.h"
+#include "bootloader/boot/page_table.h"
 
 namespace bl::boot {
 

@@ -1,4 +1,4 @@
-#include "boot/version.h"
+#include "bootloader/boot/version.h"
 
 namespace bl {
 const char kVersionText[kVersionTextSize] = "BLDR Apr 14 2004";

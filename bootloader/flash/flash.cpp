@@ -1,12 +1,12 @@
 // The boot-flash store. Every flash access is a 16-bit read or write through the
 // uncached window (hw::flash_read16/flash_write16), every wait a pause_us.
-#include "flash/flash.h"
+#include "bootloader/flash/flash.h"
 
-#include "hw/hw.h"
-#include "loader_state.h"
-#include "pause.h"
-#include "runtime/heap.h"
-#include "runtime/mem.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/pause.h"
+#include "bootloader/runtime/heap.h"
+#include "bootloader/runtime/mem.h"
 
 namespace bl {
 namespace {

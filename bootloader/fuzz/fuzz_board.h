@@ -9,13 +9,13 @@
 
 #include "sim/engine/native/sim_board.h"
 #include "sim/machine/terminal.h"
-#include "devices/dm9000.h"
-#include "devices/recorder.h"
-#include "devices/uart.h"
-#include "hw/host_board.h"
-#include "loader_state.h"
-#include "main.h"
-#include "protocol/protocol.h"
+#include "sim/devices/dm9000.h"
+#include "sim/devices/recorder.h"
+#include "sim/devices/uart.h"
+#include "bootloader/hw/host_board.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/main.h"
+#include "bootloader/protocol/protocol.h"
 
 namespace fuzz {
 

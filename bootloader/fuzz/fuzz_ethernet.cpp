@@ -10,8 +10,8 @@
 //         reports, whatever the data (odd, short or over-long lengths)
 #include <cstring>
 
-#include "fuzz_board.h"
-#include "net/net.h"
+#include "bootloader/fuzz/fuzz_board.h"
+#include "bootloader/net/net.h"
 
 namespace {
 

@@ -19,10 +19,11 @@
 #include <cstring>
 
 #include "sim/engine/native/sim_board.h"
-#include "flash/flash.h"
-#include "hw/host_board.h"
-#include "loader_state.h"
-#include "protocol/protocol.h"
+#include "bootloader/flash/flash.h"
+#include "bootloader/hw/host_board.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/protocol/protocol.h"
+#include "testing/reference.h"
 
 namespace {
 
@@ -42,13 +43,7 @@ void check(bool ok, const char* what) {
   }
 }
 
-uint16_t ref_sum(const uint8_t* p, uint32_t n) {
-  uint64_t s = 0;
-  for (uint32_t i = 0; i + 1 < n; i += 2) s += p[i] | (p[i + 1] << 8);
-  if (n & 1) s += p[n - 1];
-  while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
-  return static_cast<uint16_t>(~s);
-}
+uint16_t ref_sum(const uint8_t* p, uint32_t n) { return qtest::ref_checksum(p, n); }
 
 // A memory read may send millions of chunks (up to 2 GB, as specified); past
 // this many packets an input has shown what it can, so it ends there.

@@ -7,8 +7,8 @@
 //   0x04  put the first connection's id into the command packet (with 0x01)
 //   0x08  a line error (parity/framing/break) before the bytes
 // After each record the command port is served until its input is empty.
-#include "fuzz_board.h"
-#include "serial/serial.h"
+#include "bootloader/fuzz/fuzz_board.h"
+#include "bootloader/serial/serial.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static fuzz::Terminal* t = new fuzz::Terminal;

@@ -1,10 +1,10 @@
 // Host build of the hardware-access layer: every call goes to the Board that the
 // runner or the test installed.
-#include "hw/hw.h"
-#include "hw/host_board.h"
-#include "loader_state.h"
-#include "runtime/heap.h"
-#include "runtime/mem.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/hw/host_board.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/runtime/heap.h"
+#include "bootloader/runtime/mem.h"
 
 #include <stdlib.h>
 

@@ -1,7 +1,7 @@
 // Target build of the hardware-access layer: plain volatile accesses on the
 // PXA25x's physical (device) or virtual (flash window, SDRAM) addresses.
-#include "hw/hw.h"
-#include "runtime/mem.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/runtime/mem.h"
 
 namespace bl::hw {
 namespace {

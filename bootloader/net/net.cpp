@@ -4,14 +4,15 @@
 //
 // Every length taken from a header is checked against the bytes actually
 // received, so no reply ever carries bytes of an earlier frame.
-#include "net/net.h"
+#include "bootloader/net/net.h"
 
-#include "hw/hw.h"
-#include "loader_state.h"
-#include "pause.h"
-#include "protocol/protocol.h"
-#include "runtime/heap.h"
-#include "runtime/mem.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/pause.h"
+#include "bootloader/protocol/protocol.h"
+#include "bootloader/runtime/heap.h"
+#include "bootloader/runtime/mem.h"
+#include "wire/net.h"
 
 namespace bl {
 namespace {
@@ -30,7 +31,7 @@ constexpr uint32_t kGpio62 = 1u << 30;  // controller reset line
 constexpr uint32_t kFrameMax = 2048;
 constexpr uint32_t kMaxRxLength = 1536;
 constexpr uint32_t kTcrReads = 10002;
-constexpr uint16_t kPort = 4370;
+constexpr uint16_t kPort = wire::udp::kCommandPort;
 constexpr uint8_t kTtl = 80;
 constexpr int32_t kNetPacing = 104857600;
 
@@ -52,15 +53,13 @@ bool tx_idle() {
   return false;
 }
 
-uint32_t be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-void put_be16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void put_le16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
+using wire::put_be16;
+using wire::put_le16;
+inline uint32_t be16(const uint8_t* p) { return wire::get_be16(p); }
+namespace eth = wire::eth;
+namespace arpf = wire::arp;
+namespace ipf = wire::ipv4;
+namespace udpf = wire::udp;
 
 uint32_t buf_len(const uint8_t* b) { return *reinterpret_cast<const uint32_t*>(b); }
 void set_len(uint8_t* b, uint32_t n) { *reinterpret_cast<uint32_t*>(b) = n; }
@@ -113,22 +112,25 @@ void finish_frame(uint8_t* o, uint32_t n) {
 }
 
 void ip_checksum(uint8_t* ip) {
-  put_le16(ip + 10, 0);
-  put_le16(ip + 10, checksum(ip, 20));
+  put_le16(ip + ipf::kChecksum, 0);
+  put_le16(ip + ipf::kChecksum, checksum(ip, ipf::kHeaderSize));
 }
 
 void arp(const uint8_t* f) {
-  const uint8_t* a = f + 14;
-  if (be16(a) != 1 || be16(a + 2) != 0x0800 || a[4] != 6 || a[5] != 4 || be16(a + 6) != 1)
+  const uint8_t* a = f + eth::kHeaderSize;
+  if (be16(a + arpf::kHardwareType) != 1 || be16(a + arpf::kProtocolType) != eth::kTypeIpv4 ||
+      a[arpf::kHardwareLen] != 6 || a[arpf::kProtocolLen] != 4 ||
+      be16(a + arpf::kOperation) != arpf::kRequest)
     return;
-  uint8_t* o = start_frame(f + 6);
+  uint8_t* o = start_frame(f + eth::kSrc);
   if (!o) return;
-  memcpy(o + 12, f + 12, 8);  // EtherType and the first four ARP fields
-  put_be16(o + 20, 2);
-  memcpy(o + 22, g_data.mac, 6);
-  memcpy(o + 28, g_data.ip, 4);
-  memcpy(o + 32, a + 8, 10);  // the requester's hardware and protocol address
-  finish_frame(o, 42);
+  uint8_t* r = o + eth::kHeaderSize;
+  memcpy(o + eth::kType, f + eth::kType, 8);  // EtherType and the first four ARP fields
+  put_be16(r + arpf::kOperation, arpf::kReply);
+  memcpy(r + arpf::kSenderMac, g_data.mac, 6);
+  memcpy(r + arpf::kSenderIp, g_data.ip, 4);
+  memcpy(r + arpf::kTargetMac, a + arpf::kSenderMac, 10);  // the requester's addresses
+  finish_frame(o, eth::kHeaderSize + arpf::kSize);
 }
 
 void icmp(const uint8_t* f, const uint8_t* ip, uint32_t hl, uint32_t total, uint32_t avail) {
@@ -139,8 +141,8 @@ void icmp(const uint8_t* f, const uint8_t* ip, uint32_t hl, uint32_t total, uint
   if (m[0] != 8) return;
   uint8_t* o = start_frame(f + 6);
   if (!o) return;
-  put_be16(o + 12, 0x0800);
-  uint8_t* rip = o + 14;
+  put_be16(o + eth::kType, eth::kTypeIpv4);
+  uint8_t* rip = o + eth::kHeaderSize;
   uint8_t* rm = rip + 20;
   memcpy(rm, m, len);
   rm[0] = 0;
@@ -177,7 +179,7 @@ void udp(const uint8_t* f, uint8_t* ip, uint32_t hl, uint32_t total) {
 
 void ipv4(uint8_t* f, uint32_t n) {
   if (n < 34) return;
-  uint8_t* ip = f + 14;
+  uint8_t* ip = f + eth::kHeaderSize;
   uint32_t avail = n - 14;
   if ((ip[0] >> 4) != 4) return;
   uint32_t hl = (ip[0] & 15) * 4u;
@@ -188,10 +190,12 @@ void ipv4(uint8_t* f, uint32_t n) {
   uint32_t total = be16(ip + 2);
   if (total < hl || total > avail) return;  // longer than what was received
   if (be16(ip + 6) & 0x1FFF) return;          // not a first fragment
-  if (memcmp(ip + 16, g_data.ip, 4) != 0 && memcmp(ip + 16, g_data.broadcast, 4) != 0) return;
-  if (ip[9] == 1) {
+  if (memcmp(ip + ipf::kDst, g_data.ip, 4) != 0 && memcmp(ip + ipf::kDst, g_data.broadcast, 4) != 0)
+    return;
+  if (ip[ipf::kProtocol] == ipf::kProtoIcmp) {
     icmp(f, ip, hl, total, avail);
-  } else if (ip[9] == 17 && total >= hl + 8 && be16(ip + hl + 2) == kPort) {
+  } else if (ip[ipf::kProtocol] == ipf::kProtoUdp && total >= hl + udpf::kHeaderSize &&
+             be16(ip + hl + udpf::kDstPort) == kPort) {
     udp(f, ip, hl, total);
   }
 }
@@ -199,10 +203,10 @@ void ipv4(uint8_t* f, uint32_t n) {
 void dispatch(uint8_t* f, uint32_t n) {
   // A group source address is no station's; ignoring such frames also keeps every
   // network peer address apart from the command port's (serial/ports.h).
-  if (f[6] & 1) return;
-  uint32_t type = be16(f + 12);
-  if (type == 0x0806 && n >= 42) arp(f);
-  else if (type == 0x0800) ipv4(f, n);
+  if (eth::group_address(f + eth::kSrc)) return;
+  uint32_t type = eth::type(f);
+  if (type == eth::kTypeArp && n >= eth::kHeaderSize + arpf::kSize) arp(f);
+  else if (type == eth::kTypeIpv4) ipv4(f, n);
 }
 
 }  // namespace
@@ -284,25 +288,25 @@ void udp_send(const uint8_t* packet, uint32_t length, const uint8_t* peer) {
   if (length > kFrameMax - 42) return;
   uint8_t* o = start_frame(peer);
   if (!o) return;
-  put_be16(o + 12, 0x0800);
-  uint8_t* ip = o + 14;
+  put_be16(o + eth::kType, eth::kTypeIpv4);
+  uint8_t* ip = o + eth::kHeaderSize;
   ip[0] = 0x45;
   ip[1] = 0;
-  put_be16(ip + 2, length + 28);
-  put_be16(ip + 4, g_state.ip_id++);
-  put_be16(ip + 6, 0x4000);  // don't fragment
-  ip[8] = kTtl;
-  ip[9] = 17;
-  memcpy(ip + 12, g_data.ip, 4);
-  memcpy(ip + 16, peer + 6, 4);
+  put_be16(ip + ipf::kTotalLength, length + ipf::kHeaderSize + udpf::kHeaderSize);
+  put_be16(ip + ipf::kId, g_state.ip_id++);
+  put_be16(ip + ipf::kFlagsFragment, ipf::kDontFragment);
+  ip[ipf::kTtl] = kTtl;
+  ip[ipf::kProtocol] = ipf::kProtoUdp;
+  memcpy(ip + ipf::kSrc, g_data.ip, 4);
+  memcpy(ip + ipf::kDst, peer + 6, 4);
   ip_checksum(ip);
-  uint8_t* u = ip + 20;
-  put_be16(u, kPort);
-  put_be16(u + 2, kPort);
-  put_be16(u + 4, length + 8);
-  put_be16(u + 6, 0);
-  memmove(u + 8, packet, length);
-  finish_frame(o, length + 42);
+  uint8_t* u = ip + ipf::kHeaderSize;
+  put_be16(u + udpf::kSrcPort, kPort);
+  put_be16(u + udpf::kDstPort, kPort);
+  put_be16(u + udpf::kLength, length + udpf::kHeaderSize);
+  put_be16(u + udpf::kChecksum, 0);
+  memmove(u + udpf::kHeaderSize, packet, length);
+  finish_frame(o, length + wire::kUdpPayloadOffset);
 }
 
 }  // namespace bl

@@ -1,50 +1,41 @@
-// The command-packet protocol: packet checksum, connection table, repeat
+// The command-packet protocol: connection table, repeat
 // suppression, transfer buffer and the commands. Replies are built in the
 // request's bytes and leave through the send routine of the connection record
 // that the request's connection id names.
-#include "protocol/protocol.h"
+#include "bootloader/protocol/protocol.h"
 
-#include "boot/version.h"
-#include "flash/flash.h"
-#include "hw/hw.h"
-#include "loader_state.h"
-#include "pause.h"
-#include "runtime/heap.h"
-#include "runtime/mem.h"
+#include "bootloader/boot/version.h"
+#include "bootloader/flash/flash.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/pause.h"
+#include "bootloader/runtime/heap.h"
+#include "bootloader/runtime/mem.h"
+#include "wire/packet.h"
 
 namespace bl {
 namespace {
 
+namespace pk = wire::packet;
 enum : uint16_t {
-  kCmdWrite = 110, kCmdRead = 111, kCmdConnect = 1000, kCmdDisconnect = 1001,
-  kCmdRun = 1016, kCmdVersion = 1100, kCmdAnnounce = 1500, kCmdChunk = 1501,
-  kCmdRelease = 1502, kCmdNop = 2000,
+  kCmdWrite = pk::kCmdWrite, kCmdRead = pk::kCmdMemoryRead, kCmdConnect = pk::kCmdConnect,
+  kCmdDisconnect = pk::kCmdDisconnect, kCmdRun = pk::kCmdRun, kCmdVersion = pk::kCmdVersion,
+  kCmdAnnounce = pk::kCmdTransferSize, kCmdChunk = pk::kCmdTransferChunk,
+  kCmdRelease = pk::kCmdTransferFree, kCmdNop = 2000,
 };
-enum : uint16_t { kDone = 2000, kRefused = 2001, kNoReply = 2004, kUnknown = 0xFFFF };
-enum : uint16_t { kReadAnnounce = 1500, kReadChunk = 1501 };
+enum : uint16_t { kDone = pk::kReplyOk, kRefused = pk::kReplyRefused, kNoReply = pk::kReplyNoStoredReply,
+                  kUnknown = pk::kReplyUnknown };
+enum : uint16_t { kReadAnnounce = pk::kCmdTransferSize, kReadChunk = pk::kCmdTransferChunk };
 constexpr uint32_t kReadChunkSize = 1024;
 constexpr uint32_t kPacingBase = 10240000;
 constexpr uint32_t kRamStart = 0xA0000000u;
 constexpr uint32_t kGrowBy = 5;
 
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  put16(p, v);
-  put16(p + 2, v >> 16);
-}
-
-// Checksum field ← 0, then ← the checksum over the first n bytes.
-void seal(uint8_t* p, uint32_t n) {
-  put16(p + 2, 0);
-  put16(p + 2, checksum(p, n));
-}
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(wire::get_le16(p)); }
+using wire::get_le32;
+using wire::put_le16;
+using wire::put_le32;
+using wire::packet::seal;
 
 void send(const ConnRecord* r, const uint8_t* p, uint32_t n) {
   if (r->send) r->send(p, n, r->peer);
@@ -86,8 +77,8 @@ uint32_t write_area(ConnRecord* r, uint8_t* p, uint32_t d) {
   if (r->received < size) return 3;
   if (d < 8) return 5;  // target and parameter missing from the request
 
-  const uint32_t target = get32(p + 8);
-  const uint32_t param = get32(p + 12);
+  const uint32_t target = get_le32(p + 8);
+  const uint32_t param = get_le32(p + 12);
   const uint32_t usize = static_cast<uint32_t>(size);
   uint32_t dest = 0;
   uint32_t len = usize;
@@ -140,9 +131,9 @@ uint32_t write_area(ConnRecord* r, uint8_t* p, uint32_t d) {
   if (header[0]) {
     block = static_cast<uint8_t*>(heap_alloc(len));
     if (!block) return 4;  // the write cannot be done
-    put16(block, header[0]);
-    put16(block + 2, header[1]);
-    put32(block + 4, usize);
+    put_le16(block, header[0]);
+    put_le16(block + 2, header[1]);
+    put_le32(block + 4, usize);
     memcpy(block + 8, r->transfer, usize);
     src = block;
     memcpy(p + 8, block, 8);  // the header is also built in the request's data
@@ -155,19 +146,19 @@ uint32_t write_area(ConnRecord* r, uint8_t* p, uint32_t d) {
 // Command 111: the announce packet, the chunks (not stored), then 2000 through
 // the normal reply path, done by the caller.
 void read_memory(ConnRecord* r, uint8_t* p) {
-  uint32_t addr = get32(p + 8);
-  int32_t left = static_cast<int32_t>(get32(p + 12));
-  put16(p, kReadAnnounce);
-  put32(p + 8, static_cast<uint32_t>(left));
-  put32(p + 12, kReadChunkSize);
+  uint32_t addr = get_le32(p + 8);
+  int32_t left = static_cast<int32_t>(get_le32(p + 12));
+  put_le16(p, kReadAnnounce);
+  put_le32(p + 8, static_cast<uint32_t>(left));
+  put_le32(p + 12, kReadChunkSize);
   seal(p, 16);
   send(r, p, 16);
   const uint32_t pause = r->pacing_rate > 0 ? kPacingBase / static_cast<uint32_t>(r->pacing_rate) : 0;
   for (uint32_t index = 0; left > 0; ++index) {
     const uint32_t k = static_cast<uint32_t>(left) < kReadChunkSize ? static_cast<uint32_t>(left)
                                                                      : kReadChunkSize;
-    put16(p, kReadChunk);
-    put16(p + 4, index);
+    put_le16(p, kReadChunk);
+    put_le16(p + 4, index);
     hw::mem_read(addr, p + 8, k);
     seal(p, k + 8);
     send(r, p, k + 8);
@@ -178,18 +169,6 @@ void read_memory(ConnRecord* r, uint8_t* p) {
 }
 
 }  // namespace
-
-uint16_t checksum(const uint8_t* data, uint32_t n) {
-  uint32_t sum = 0;
-  uint32_t i = 0;
-  for (; i + 1 < n; i += 2) {
-    sum += static_cast<uint32_t>(data[i] | (data[i + 1] << 8));
-    if (sum & 0x80000000u) sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  if (i < n) sum += data[i];
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
-}
 
 ConnRecord* find_or_create(const uint8_t* peer) {
   ConnTable& t = g_state.conns;
@@ -223,10 +202,10 @@ int32_t handle_packet(uint8_t* p, int32_t n) {
   if (!r && cmd != kCmdConnect) return 0;
 
   const uint16_t sum = get16(p + 2);
-  put16(p + 2, 0);
+  put_le16(p + 2, 0);
   if (checksum(p, static_cast<uint32_t>(n)) != sum) return 0;
 
-  put16(p, kDone);
+  put_le16(p, kDone);
   uint32_t L = 8;
   const uint32_t d = static_cast<uint32_t>(n) - 8;
   const uint16_t seq = get16(p + 6);
@@ -236,7 +215,7 @@ int32_t handle_packet(uint8_t* p, int32_t n) {
       send(r, r->last_reply, r->last_reply_len);
       return cmd;
     }
-    put16(p, kNoReply);
+    put_le16(p, kNoReply);
     seal(p, 8);
     send(r, p, 8);
     return 0;
@@ -250,11 +229,11 @@ int32_t handle_packet(uint8_t* p, int32_t n) {
       return 0;
     case kCmdRun:
       if (d >= 4 && r->announced > 0 && r->transfer) {
-        const uint32_t addr = get32(p + 8);
+        const uint32_t addr = get_le32(p + 8);
         hw::mem_write(addr, r->transfer, static_cast<uint32_t>(r->announced));
         hw::jump(addr);
       }
-      put16(p, kRefused);
+      put_le16(p, kRefused);
       break;
     case kCmdVersion:
       memcpy(p + 8, kVersionText, kVersionTextSize);
@@ -262,11 +241,11 @@ int32_t handle_packet(uint8_t* p, int32_t n) {
       break;
     case kCmdAnnounce:
       if (d < 4) {  // no size in the request: nothing changes
-        put16(p, kRefused);
+        put_le16(p, kRefused);
         break;
       }
       release_transfer(r);
-      r->announced = static_cast<int32_t>(get32(p + 8));
+      r->announced = static_cast<int32_t>(get_le32(p + 8));
       // A size that cannot be had leaves no buffer; a later 110 reports error 2.
       r->transfer = r->announced > 0
                         ? static_cast<uint8_t*>(heap_alloc(static_cast<uint32_t>(r->announced)))
@@ -279,7 +258,7 @@ int32_t handle_packet(uint8_t* p, int32_t n) {
         memcpy(r->transfer + r->received, p + 8, d);
         r->received += static_cast<int32_t>(d);
       } else {
-        put16(p, kRefused);
+        put_le16(p, kRefused);
       }
       break;
     case kCmdRelease:
@@ -292,21 +271,21 @@ int32_t handle_packet(uint8_t* p, int32_t n) {
     case kCmdWrite: {
       const uint32_t err = write_area(r, p, d);
       if (err) {
-        put16(p, kRefused);
-        put16(p + 4, err);
+        put_le16(p, kRefused);
+        put_le16(p + 4, err);
       }
       break;
     }
     case kCmdRead:
       if (d < 8) {
-        put16(p, kRefused);
+        put_le16(p, kRefused);
         break;
       }
       read_memory(r, p);
-      put16(p, kDone);
+      put_le16(p, kDone);
       break;
     default:
-      put16(p, kUnknown);
+      put_le16(p, kUnknown);
       break;
   }
 
@@ -323,7 +302,7 @@ void complete_connect(uint8_t* p, int32_t n, const uint8_t* peer, SendFn send_fn
                       int32_t pacing_rate) {
   ConnRecord* r = find_or_create(peer);
   if (!r || n < 8) return;  // no record can be had: no reply
-  put16(p + 4, r->id);
+  put_le16(p + 4, r->id);
   // The reply goes out with the request's length (8 for a connect, which
   // carries no data) and its checksum covers all of it, so that a connect with
   // data still gets a reply the host can verify.

@@ -2,6 +2,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "wire/checksum.h"
+
 namespace bl {
 
 constexpr uint32_t kPeerAddrLen = 10;
@@ -23,9 +25,8 @@ struct ConnRecord {
   uint8_t peer[kPeerAddrLen];
 };
 
-// Packet checksum: RFC 1071 over little-endian words (also used for serial
-// frames and the IPv4/ICMP checksums).
-uint16_t checksum(const uint8_t* data, uint32_t n);
+// The packet checksum (also used for serial frames and the IPv4/ICMP checksums).
+using wire::checksum;
 
 // Handles one command packet in place (the reply is built in its bytes).
 // Returns 0 (nothing more to do), 1000 (connect: the transport calls

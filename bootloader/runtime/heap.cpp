@@ -2,8 +2,8 @@
 // a one-word header (its size, low bit set while in use); free blocks are linked
 // in address order through their second word. Nothing outside the arena is ever
 // touched, so the heap cannot grow into the loader's data or the stack.
-#include "runtime/heap.h"
-#include "loader_state.h"
+#include "bootloader/runtime/heap.h"
+#include "bootloader/loader_state.h"
 
 namespace bl {
 namespace {

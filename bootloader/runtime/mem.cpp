@@ -1,7 +1,7 @@
 // The C memory routines the compiler and the loader use. Word-wise when both
 // pointers allow it, byte-wise otherwise. Built with loop-pattern recognition off
 // so that the compiler does not turn these loops back into calls to themselves.
-#include "runtime/mem.h"
+#include "bootloader/runtime/mem.h"
 
 namespace {
 constexpr uintptr_t kWord = sizeof(uint32_t);

@@ -1,14 +1,15 @@
 // The two UARTs. The command port (FFUART) carries command packets in serial
 // frames; the panel port (BTUART) only sends panel frames. Everything is polled.
-#include "serial/serial.h"
+#include "bootloader/serial/serial.h"
 
-#include "hw/hw.h"
-#include "loader_state.h"
-#include "net/net.h"
-#include "pause.h"
-#include "protocol/protocol.h"
-#include "runtime/mem.h"
-#include "serial/ports.h"
+#include "bootloader/hw/hw.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/net/net.h"
+#include "bootloader/pause.h"
+#include "bootloader/protocol/protocol.h"
+#include "bootloader/runtime/mem.h"
+#include "bootloader/serial/ports.h"
+#include "wire/serial_frame.h"
 
 namespace bl {
 
@@ -26,7 +27,7 @@ constexpr uint32_t kGafr1L = 0x40E0005Cu;
 constexpr uint32_t kCken = 0x41300004u;
 
 constexpr uint32_t kFrameMax = 2048;   // frame bytes in a frame buffer
-constexpr uint32_t kMaxPayload = 2040;
+constexpr uint32_t kMaxPayload = wire::frame::kMaxPayload;
 constexpr uint32_t kSilenceMs = 20;
 
 struct UartSetup {
@@ -140,21 +141,16 @@ void serve_command_port() {
     // Only a frame announcing L = 0 runs past the buffer (it never completes);
     // its further bytes are consumed until the silence rule ends it.
     if (i < kFrameMax) f[i] = b;
-    if (i == 3 && (f[2] != 0x81 || f[3] != 0x7E)) {
+    wire::frame::Status st = wire::frame::status(f, i < kFrameMax ? i + 1 : kFrameMax);
+    if (st == wire::frame::Status::Bad) {  // marker or length wrong
       port.drain();
       return;
     }
-    if (i == 7) {
-      len = f[4] | (f[5] << 8);
-      if (len > kMaxPayload) {
-        port.drain();
-        return;
-      }
-    }
-    if (i >= 8 && i == len + 7) break;
+    if (st == wire::frame::Status::Complete) break;
   }
-  uint32_t sum = f[6] | (f[7] << 8);
-  put_le16(f + 6, 0);
+  len = wire::get_le16(f + wire::frame::kLength);
+  uint32_t sum = wire::get_le16(f + wire::frame::kChecksum);
+  put_le16(f + wire::frame::kChecksum, 0);
   if (checksum(f, len + 8) != sum) return;  // the bytes still coming start the next frame
   uint8_t* p = f + 8;
   // The handler reads request data at fixed offsets and builds replies of up to
@@ -173,16 +169,10 @@ void serial_send(const uint8_t* packet, uint32_t length, const uint8_t*) {
   uint8_t* buf = frame_tx();
   if (!buf) return;
   uint8_t* f = buf + 4;
-  f[0] = 0x01;
-  f[1] = 0x01;
-  f[2] = 0x81;
-  f[3] = 0x7E;
-  put_le16(f + 4, length);
-  put_le16(f + 6, 0);
-  memmove(f + 8, packet, length);
-  put_le16(f + 6, checksum(f, length + 8));
+  memmove(f + wire::frame::kHeaderSize, packet, length);
+  uint32_t n = wire::frame::seal(f, length);
   const PortOps& port = g_data.command_port;
-  for (uint32_t i = 0; i < length + 8; ++i) port.write_byte(f[i]);
+  for (uint32_t i = 0; i < n; ++i) port.write_byte(f[i]);
   memset(buf, 0, 4);  // the buffer is free again
 }
 

@@ -1,10 +1,10 @@
 // The C++ side of the start-up code (reset.S, runtime_start.S). These run before
 // the data is set up: no globals, and only PC-relative code, because the RAM
 // start runs them at 0xA000xxxx although the image is linked for 0.
-#include "boot/firmware.h"
-#include "boot/page_table.h"
-#include "main.h"
-#include "runtime/heap.h"
+#include "bootloader/boot/firmware.h"
+#include "bootloader/boot/page_table.h"
+#include "bootloader/main.h"
+#include "bootloader/runtime/heap.h"
 
 extern "C" {
 

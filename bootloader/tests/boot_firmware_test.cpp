@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "boot/firmware.h"
-#include "boot/page_table.h"
+#include "bootloader/boot/firmware.h"
+#include "bootloader/boot/page_table.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "devices/recorder.h"
-#include "loader_state.h"
-#include "main.h"
-#include "net_serial_fixture.h"
-#include "serial/serial.h"
+#include "sim/devices/recorder.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/main.h"
+#include "bootloader/tests/net_serial_fixture.h"
+#include "bootloader/serial/serial.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // erase and program cycles each write issues, retries and failure results.
 #include <map>
 
-#include "protocol_harness.h"
+#include "bootloader/tests/protocol_harness.h"
 
 namespace {
 using namespace ptest;

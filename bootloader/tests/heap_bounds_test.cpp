@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "hw/host_board.h"
-#include "loader_state.h"
-#include "runtime/heap.h"
+#include "bootloader/hw/host_board.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/runtime/heap.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // the transmit path, against the controller model.
 #include <gtest/gtest.h>
 
-#include "net/net.h"
-#include "net_frames.h"
+#include "bootloader/net/net.h"
+#include "bootloader/tests/net_frames.h"
 
 using namespace nettest;
 

@@ -1,7 +1,7 @@
 // Builders for the Ethernet, ARP, IPv4, ICMP and UDP frames the network tests
 // send, and readers for the frames the loader sends back.
 #pragma once
-#include "net_serial_fixture.h"
+#include "bootloader/tests/net_serial_fixture.h"
 
 namespace nettest {
 

@@ -2,9 +2,9 @@
 // DM9000 model: frames in, frames out.
 #include <gtest/gtest.h>
 
-#include "net/net.h"
-#include "net_frames.h"
-#include "protocol/protocol.h"
+#include "bootloader/net/net.h"
+#include "bootloader/tests/net_frames.h"
+#include "bootloader/protocol/protocol.h"
 
 using namespace nettest;
 

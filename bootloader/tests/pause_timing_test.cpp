@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "hw/host_board.h"
-#include "pause.h"
+#include "bootloader/hw/host_board.h"
+#include "bootloader/pause.h"
 
 namespace {
 

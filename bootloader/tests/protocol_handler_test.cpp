@@ -1,6 +1,6 @@
 // The packet handler: packets in, packets out, through recording send routines,
 // on the simulated bus with the flash model.
-#include "protocol_harness.h"
+#include "bootloader/tests/protocol_harness.h"
 
 namespace {
 using namespace ptest;

@@ -10,33 +10,22 @@
 #include <vector>
 
 #include "sim/engine/native/sim_board.h"
-#include "flash/flash.h"
-#include "hw/host_board.h"
-#include "loader_state.h"
-#include "protocol/protocol.h"
-#include "runtime/heap.h"
+#include "bootloader/flash/flash.h"
+#include "bootloader/hw/host_board.h"
+#include "bootloader/loader_state.h"
+#include "bootloader/protocol/protocol.h"
+#include "bootloader/runtime/heap.h"
+#include "testing/reference.h"
 
 namespace ptest {
 
-using Bytes = std::vector<uint8_t>;
+using qtest::Bytes;
 
-// RFC 1071 on little-endian words, with a 64-bit sum (no folding on the way).
-inline uint16_t ref_checksum(const uint8_t* p, size_t n) {
-  uint64_t s = 0;
-  for (size_t i = 0; i + 1 < n; i += 2) s += p[i] | (p[i + 1] << 8);
-  if (n & 1) s += p[n - 1];
-  while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
-  return static_cast<uint16_t>(~s);
-}
-
-inline uint32_t le16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
-inline uint32_t le32(const Bytes& b, size_t at) { return le16(b, at) | (le16(b, at + 2) << 16); }
-inline Bytes u32s(std::initializer_list<uint32_t> values) {
-  Bytes b;
-  for (uint32_t v : values)
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  return b;
-}
+using qtest::le16;
+using qtest::le32;
+using qtest::packet;
+using qtest::ref_checksum;
+using qtest::u32s;
 inline Bytes pattern(size_t n, uint32_t seed) {
   Bytes b(n);
   for (size_t i = 0; i < n; ++i) {
@@ -44,18 +33,6 @@ inline Bytes pattern(size_t n, uint32_t seed) {
     b[i] = static_cast<uint8_t>(seed >> 16);
   }
   return b;
-}
-
-// A command packet with a valid checksum.
-inline Bytes packet(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& data = {}) {
-  Bytes p(8, 0);
-  p[0] = cmd & 0xFF; p[1] = cmd >> 8;
-  p[4] = conn & 0xFF; p[5] = conn >> 8;
-  p[6] = seq & 0xFF; p[7] = seq >> 8;
-  p.insert(p.end(), data.begin(), data.end());
-  uint16_t s = ref_checksum(p.data(), p.size());
-  p[2] = s & 0xFF; p[3] = s >> 8;
-  return p;
 }
 
 // One packet that a send routine was given.
@@ -66,12 +43,7 @@ struct Sent {
   uint32_t code() const { return le16(bytes, 0); }
   uint32_t conn() const { return le16(bytes, 4); }
   uint32_t seq() const { return le16(bytes, 6); }
-  bool checksum_ok() const {
-    Bytes c = bytes;
-    uint16_t s = static_cast<uint16_t>(le16(c, 2));
-    c[2] = c[3] = 0;
-    return ref_checksum(c.data(), c.size()) == s;
-  }
+  bool checksum_ok() const { return qtest::packet_checksum_ok(bytes); }
 };
 
 inline std::vector<Sent>& sent_log() {

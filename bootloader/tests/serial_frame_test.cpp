@@ -2,10 +2,10 @@
 // silence) and the frames sent back, through the UART model.
 #include <gtest/gtest.h>
 
-#include "net/net.h"
-#include "net_serial_fixture.h"
-#include "protocol/protocol.h"
-#include "serial/serial.h"
+#include "bootloader/net/net.h"
+#include "bootloader/tests/net_serial_fixture.h"
+#include "bootloader/protocol/protocol.h"
+#include "bootloader/serial/serial.h"
 
 using namespace nettest;
 

@@ -2,8 +2,8 @@
 // and the GPIO/clock recorders.
 #include <gtest/gtest.h>
 
-#include "net_serial_fixture.h"
-#include "serial/serial.h"
+#include "bootloader/tests/net_serial_fixture.h"
+#include "bootloader/serial/serial.h"
 
 using namespace nettest;
 

@@ -1,4 +1,4 @@
-#include "devices/dm9000.h"
+#include "sim/devices/dm9000.h"
 
 namespace sim {
 

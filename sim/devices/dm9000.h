@@ -15,7 +15,7 @@
 #include <functional>
 #include <vector>
 
-#include "devices/mmio.h"
+#include "sim/devices/mmio.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "devices/flash_model.h"
+#include "sim/devices/flash_model.h"
 
 #include <cstdio>
 #include <cstring>

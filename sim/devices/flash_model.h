@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/mmio.h"
+#include "sim/devices/mmio.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "devices/os_timer.h"
+#include "sim/devices/os_timer.h"
 
 namespace sim {
 

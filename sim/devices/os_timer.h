@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "devices/mmio.h"
+#include "sim/devices/mmio.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "devices/ram.h"
+#include "sim/devices/ram.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "devices/recorder.h"
+#include "sim/devices/recorder.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/mmio.h"
+#include "sim/devices/mmio.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "devices/uart.h"
+#include "sim/devices/uart.h"
 
 namespace sim {
 

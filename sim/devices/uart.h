@@ -13,7 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "devices/mmio.h"
+#include "sim/devices/mmio.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "runner/bridge.h"
+#include "sim/runner/bridge.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,9 +1,9 @@
-#include "runner/options.h"
+#include "sim/runner/options.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "runner/bridge.h"
+#include "sim/runner/bridge.h"
 
 namespace simrun {
 

@@ -1,4 +1,4 @@
-#include "runner/panel_log.h"
+#include "sim/runner/panel_log.h"
 
 namespace simrun {
 

@@ -1,4 +1,4 @@
-#include "runner/pty.h"
+#include "sim/runner/pty.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

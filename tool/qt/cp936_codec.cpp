@@ -1,4 +1,4 @@
-#include "cp936_codec.h"
+#include "tool/qt/cp936_codec.h"
 
 #include <iconv.h>
 

@@ -1,4 +1,4 @@
-#include "icons.h"
+#include "tool/qt/icons.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "main_window.h"
+#include "tool/qt/main_window.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,8 +13,8 @@
 #include <QToolButton>
 #include <QValidator>
 
-#include "cp936_codec.h"
-#include "icons.h"
+#include "tool/qt/cp936_codec.h"
+#include "tool/qt/icons.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "uOEM.h"
+#include "tool/uOEM.h"
 
 class QLabel;
 

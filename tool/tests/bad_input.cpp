@@ -7,9 +7,9 @@
 
 #include <random>
 
-#include "fake_terminal.h"
-#include "texts_cp936.h"
-#include "uOEM.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/texts_cp936.h"
+#include "tool/uOEM.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // the integer conversion and its errors reaching the default error report.
 #include <gtest/gtest.h>
 
-#include "fake_terminal.h"
-#include "uOEM.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/uOEM.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The diagnostic readouts: five reads in order, V3 in a field of its own.
 #include <gtest/gtest.h>
 
-#include "fake_terminal.h"
-#include "uOEM.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/uOEM.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "uOEM.h"
-#include "vordlix.h"
+#include "tool/uOEM.h"
+#include "tool/vordlix.h"
 
 namespace fake {
 

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "fake_terminal.h"
-#include "uOEM.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/uOEM.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "uOEM.h"
+#include "tool/uOEM.h"
 
 class BoxRecorder : public MessagePort {
  public:

@@ -3,10 +3,10 @@
 // The ARP utility is a recorder (QVEBUPD_ARP and first on PATH as "ip").
 #include <algorithm>
 
-#include "launch_fixture.h"
+#include "testing/arp_recorder.h"
+#include "tool/tests/launch_fixture.h"
 
-#ifndef LAUNCH_NO_QVEBUPD
-#include "test_peer.h"
+#include "vordlix/testpeer/test_peer.h"
 
 namespace {
 
@@ -17,12 +17,9 @@ class LaunchQvebupd : public LaunchTest {
  protected:
   void SetUp() override {
     LaunchTest::SetUp();
-    const std::string bin = root_ + "/bin";
-    ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-    arpLog_ = root_ + "/arp.log";
-    WriteScript(bin + "/ip", "echo \"$*\" >> '" + arpLog_ + "'");
-    setenv("PATH", (bin + ":" + oldPath_).c_str(), 1);
-    setenv("QVEBUPD_ARP", (bin + "/ip").c_str(), 1);
+    arpLog_ = arp_.log();
+    setenv("PATH", (arp_.dir() + ":" + oldPath_).c_str(), 1);
+    setenv("QVEBUPD_ARP", arp_.program().c_str(), 1);
     setenv("VORDLIX_LOCAL_PORT", "0", 1);
     peer_ = TestPeer::StartUdp();
     form_.edtnetAddress.Text = "127.0.0.1";
@@ -40,6 +37,7 @@ class LaunchQvebupd : public LaunchTest {
     }
     return v;
   }
+  qtest::ArpRecorder arp_;
   std::string arpLog_;
   std::unique_ptr<TestPeer> peer_;
 };
@@ -73,6 +71,3 @@ TEST_F(LaunchQvebupd, RefusalsAndBadPortsGiveTheirMessages) {
 
 }  // namespace
 
-#else
-TEST(LaunchQvebupd, NotBuilt) { GTEST_SKIP() << "qvebupd or the test peer is not built"; }
-#endif

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "launch_fixture.h"
+#include "tool/tests/launch_fixture.h"
 #include "platform/resource.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // A tool that carries no updater runs nothing: neither a program of that name
 // found on PATH nor a file of that name someone left in the current directory.
-#include "launch_fixture.h"
+#include "tool/tests/launch_fixture.h"
 #include "platform/resource.h"
 
 namespace {

@@ -2,9 +2,9 @@
 // warnings and the close after them.
 #include <gtest/gtest.h>
 
-#include "fake_terminal.h"
-#include "texts_cp936.h"
-#include "uOEM.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/texts_cp936.h"
+#include "tool/uOEM.h"
 
 namespace {
 

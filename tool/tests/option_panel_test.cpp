@@ -2,9 +2,9 @@
 // the retried write with its boxes, and the read into txtConfig.
 #include <gtest/gtest.h>
 
-#include "fake_terminal.h"
-#include "texts_cp936.h"
-#include "uOEM.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/texts_cp936.h"
+#include "tool/uOEM.h"
 
 namespace {
 

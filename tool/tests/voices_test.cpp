@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <fstream>
 
-#include "fake_terminal.h"
-#include "uOEM.h"
-#include "voice_config.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/uOEM.h"
+#include "tool/voice_config.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The option commands over a recording fake library: request bytes, sizes and
 // time limits of commands 11 and 12, compare-before-write, the masking of hidden
 // options with the run-wide seed generator, and the buffer limits.
-#include "vordlix.h"
+#include "tool/vordlix.h"
 
 #include <gtest/gtest.h>
 
-#include "fake_terminal.h"
+#include "tool/tests/fake_terminal.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "arp.h"
+#include "testing/arp_recorder.h"
+#include "updater/arp.h"
 
 namespace {
 
@@ -30,13 +31,9 @@ TEST(ArpArguments, DeletionsBecomeNeighbourFlushes) {
 class ArpRecorder : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/arp_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    log_ = dir_ + "/log";
-    recorder_ = dir_ + "/ip";
-    std::ofstream(recorder_) << "#!/bin/sh\necho \"$*\" >> '" << log_ << "'\n";
-    chmod(recorder_.c_str(), 0755);
+    recorder_ = arp_.program();
+    log_ = arp_.log();
+    dir_ = arp_.dir();
     const char* path = getenv("PATH");
     savedPath_ = path ? path : "";
     setenv("PATH", (dir_ + ":" + savedPath_).c_str(), 1);
@@ -45,7 +42,6 @@ class ArpRecorder : public ::testing::Test {
   void TearDown() override {
     setenv("PATH", savedPath_.c_str(), 1);
     unsetenv(qvebupd::kArpUtilityVariable);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   std::string Log(std::size_t lines) {
     std::string text;
@@ -59,6 +55,7 @@ class ArpRecorder : public ::testing::Test {
     }
     return text;
   }
+  qtest::ArpRecorder arp_;
   std::string dir_, log_, recorder_, savedPath_;
 };
 

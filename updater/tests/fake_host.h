@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "qvebupd.h"
+#include "updater/qvebupd.h"
 
 class FakeHost : public qvebupd::Host {
  public:

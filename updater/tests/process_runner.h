@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/arp_recorder.h"
+
 extern char** environ;
 
 struct RunResult {
@@ -31,10 +33,6 @@ class ProcessRunner {
   ProcessRunner() {
     char tmpl[] = "/tmp/qvebupd_process.XXXXXX";
     if (mkdtemp(tmpl) != nullptr) dir_ = tmpl;
-    arpLog_ = dir_ + "/arp.log";
-    recorder_ = dir_ + "/ip";
-    std::ofstream(recorder_) << "#!/bin/sh\necho \"$*\" >> '" << arpLog_ << "'\n";
-    chmod(recorder_.c_str(), 0755);
   }
   ~ProcessRunner() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -51,9 +49,7 @@ class ProcessRunner {
       }
       env.push_back(entry);
     }
-    const char* path = getenv("PATH");
-    env.push_back("PATH=" + dir_ + ":" + (path ? path : "/usr/bin:/bin"));
-    env.push_back("QVEBUPD_ARP=" + recorder_);
+    for (const std::string& e : arp_.env()) env.push_back(e);
     env.push_back("VORDLIX_LOCAL_PORT=0");
     env.insert(env.end(), extra_.begin(), extra_.end());
 
@@ -86,16 +82,7 @@ class ProcessRunner {
 
   // The recorded ARP requests once `count` have arrived (they run on their own),
   // sorted: the processes run side by side, so their order of arrival is free.
-  std::vector<std::string> ArpRequests(std::size_t count) const {
-    std::vector<std::string> lines;
-    for (int i = 0; i < 1000; ++i) {
-      lines = Lines(Slurp(arpLog_));
-      if (lines.size() >= count) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::sort(lines.begin(), lines.end());
-    return lines;
-  }
+  std::vector<std::string> ArpRequests(std::size_t count) const { return arp_.requests(count); }
 
   const std::string& dir() const { return dir_; }
 
@@ -113,6 +100,7 @@ class ProcessRunner {
   }
 
  private:
-  std::string dir_, arpLog_, recorder_;
+  std::string dir_;
+  qtest::ArpRecorder arp_;
   std::vector<std::string> extra_;
 };

@@ -8,12 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "process_runner.h"
-#ifdef QVEBUPD_HAVE_PEER
-#include "test_peer.h"
-#endif
-
-#ifndef QVEBUPD_NO_PROGRAM
+#include "updater/tests/process_runner.h"
+#include "vordlix/testpeer/test_peer.h"
 
 namespace {
 
@@ -71,8 +67,6 @@ TEST(QvebupdProcess, NoAnswerGivesFailAnd100AfterTheArpFlush) {
             (std::vector<std::string>{"neigh flush all", "neigh flush to 127.0.0.1",
                                       "neigh flush to 192.168.1.201"}));
 }
-
-#ifdef QVEBUPD_HAVE_PEER
 
 using vordlix::testpeer::Packet;
 using vordlix::testpeer::Reply;
@@ -174,10 +168,5 @@ TEST(QvebupdSerial, ComOneUsesTheSerialLineAndNoArpFlush) {
   EXPECT_TRUE(runner.ArpRequests(0).empty());
 }
 
-#endif  // QVEBUPD_HAVE_PEER
-
 }  // namespace
 
-#else
-TEST(QvebupdProcess, NotBuilt) { GTEST_SKIP() << "qvebupd is not built (no libvordlix)"; }
-#endif

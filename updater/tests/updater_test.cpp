@@ -3,8 +3,8 @@
 // console bytes, the exit codes, the ARP flush and the five-attempt transfer.
 #include <gtest/gtest.h>
 
-#include "fake_host.h"
-#include "qvebupd.h"
+#include "updater/tests/fake_host.h"
+#include "updater/qvebupd.h"
 
 namespace {
 

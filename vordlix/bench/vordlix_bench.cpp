@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "test_peer.h"
-#include "vordlix.h"
+#include "vordlix/testpeer/test_peer.h"
+#include <vordlix/vordlix.h>
 
 namespace {
 

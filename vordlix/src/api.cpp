@@ -9,9 +9,9 @@
 #include <mutex>
 #include <string>
 
-#include "session.h"
-#include "transport.h"
-#include "vordlix.h"
+#include "vordlix/src/session.h"
+#include "vordlix/src/transport.h"
+#include <vordlix/vordlix.h>
 
 namespace vordlix {
 namespace {

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "transport.h"
-#include "wire.h"
+#include "vordlix/src/transport.h"
+#include "vordlix/src/wire.h"
 
 namespace vordlix {
 namespace {

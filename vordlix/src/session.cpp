@@ -1,11 +1,11 @@
-#include "session.h"
+#include "vordlix/src/session.h"
 
 #include <algorithm>
 #include <cstring>
 #include <thread>
 
-#include "vordlix.h"
-#include "wire.h"
+#include <vordlix/vordlix.h>
+#include "vordlix/src/wire.h"
 
 namespace vordlix {
 namespace {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "transport.h"
+#include "vordlix/src/transport.h"
 
 namespace vordlix {
 

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "transport.h"
+#include "vordlix/src/transport.h"
 
 namespace vordlix {
 namespace {

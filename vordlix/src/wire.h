@@ -24,7 +24,7 @@ enum : uint16_t {
   kReplyUnknown = 0xFFFF,
 };
 
-// RFC 1071 checksum on little-endian words; an odd last byte counts as a low byte.
+// The packet checksum (wire/checksum.h).
 uint16_t Checksum(const uint8_t* bytes, std::size_t n);
 
 inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -62,9 +62,11 @@ constexpr std::size_t kFrameHeaderSize = 8;
 constexpr std::size_t kMaxFramePayload = 2040;
 std::vector<uint8_t> BuildFrame(const uint8_t* payload, std::size_t length);
 
-// Incremental frame reader for a byte stream. Bytes 0 and 1 may hold anything;
-// a frame is found by its marker 81 7E, a length of at most 2,040 and a valid
-// checksum. On a bad marker, length or checksum it drops one byte and searches on.
+// Incremental frame reader for a byte stream, by the frame rule of
+// wire/serial_frame.h: bytes 0 and 1 may hold anything; a frame is found by its
+// marker 81 7E, a length of 1 to 2,040 and a valid checksum. On a bad marker,
+// length or checksum it drops one byte and searches on; a frame announcing
+// L = 0 waits until Skip() after silence.
 class FrameReader {
  public:
   void Feed(const uint8_t* bytes, std::size_t n);

@@ -1,4 +1,4 @@
-#include "test_peer.h"
+#include "vordlix/testpeer/test_peer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "wire.h"
+#include "vordlix/src/wire.h"
 
 namespace vordlix::testpeer {
 

@@ -1,5 +1,5 @@
 /* Compiled as C in every build: the public header stays usable from C. */
-#include "vordlix.h"
+#include <vordlix/vordlix.h>
 
 int32_t vordlix_c_header_check(void) {
   uint16_t reply = VORDLIX_REPLY_OK;

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "test_peer.h"
-#include "vordlix.h"
+#include "vordlix/testpeer/test_peer.h"
+#include <vordlix/vordlix.h>
 
 namespace vordlix::testing {
 

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "peer_fixture.h"
-#include "test_peer.h"
-#include "transport.h"
-#include "vordlix.h"
+#include "vordlix/tests/peer_fixture.h"
+#include "vordlix/testpeer/test_peer.h"
+#include "vordlix/src/transport.h"
+#include <vordlix/vordlix.h>
 
 namespace vordlix {
 namespace {

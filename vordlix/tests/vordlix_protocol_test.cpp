@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "peer_fixture.h"
+#include "vordlix/tests/peer_fixture.h"
 
 namespace vordlix::testing {
 namespace {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "session.h"
-#include "vordlix.h"
-#include "wire.h"
+#include "vordlix/src/session.h"
+#include <vordlix/vordlix.h>
+#include "vordlix/src/wire.h"
 
 namespace vordlix {
 namespace {

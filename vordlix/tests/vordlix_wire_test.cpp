@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "wire.h"
+#include "vordlix/src/wire.h"
 
 namespace vordlix::wire {
 namespace {

@@ -18,11 +18,11 @@
 #include <QToolButton>
 #include <cstdlib>
 
-#include "cp936_codec.h"
-#include "icons.h"
-#include "main_window.h"
-#include "tests/fake_terminal.h"
-#include "texts_cp936.h"
+#include "tool/qt/cp936_codec.h"
+#include "tool/qt/icons.h"
+#include "tool/qt/main_window.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/texts_cp936.h"
 
 namespace {
 

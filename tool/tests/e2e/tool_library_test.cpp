@@ -6,10 +6,10 @@
 
 #include <cstdlib>
 
-#include "test_peer.h"
-#include "tests/fake_terminal.h"
-#include "uOEM.h"
-#include "vordlix.h"
+#include "vordlix/testpeer/test_peer.h"
+#include "tool/tests/fake_terminal.h"
+#include "tool/uOEM.h"
+#include "tool/vordlix.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The DM9000, UART and recorder models on their own, through their registers.
 #include <gtest/gtest.h>
 
-#include "devices/dm9000.h"
-#include "devices/recorder.h"
-#include "devices/uart.h"
+#include "sim/devices/dm9000.h"
+#include "sim/devices/recorder.h"
+#include "sim/devices/uart.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <arpa/inet.h>
 
-#include "runner_process.h"
+#include "sim/runner/tests/runner_process.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sim/engine/native/sim_board.h"
-#include "flash/flash.h"
+#include "bootloader/flash/flash.h"
 
 namespace {
 

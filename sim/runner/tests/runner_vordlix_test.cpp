@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "runner_process.h"
-#include "vordlix.h"
+#include "sim/runner/tests/runner_process.h"
+#include <vordlix/vordlix.h>
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include "runner/bridge.h"
-#include "runner/options.h"
+#include "sim/runner/bridge.h"
+#include "sim/runner/options.h"
 
 namespace {
 

@@ -6,6 +6,7 @@ add_library(sim_runner STATIC
   ${SIM_RUNNER_DIR}/bridge.cpp
   ${SIM_RUNNER_DIR}/options.cpp
   ${SIM_RUNNER_DIR}/panel_log.cpp
+  ${SIM_RUNNER_DIR}/pcap.cpp
   ${SIM_RUNNER_DIR}/pty.cpp)
 target_include_directories(sim_runner PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(sim_runner PRIVATE -Wall -Wextra)

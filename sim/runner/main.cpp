@@ -34,6 +34,7 @@
 #include "runner/bridge.h"
 #include "runner/options.h"
 #include "runner/panel_log.h"
+#include "runner/pcap.h"
 #include "runner/pty.h"
 
 namespace simrun {
@@ -87,6 +88,7 @@ class Runner {
     // blocking between the bytes of a reply.
     dev_.eth.on_transmit([this](const std::vector<uint8_t>& f) {
       quiet_ = 0;
+      pcap_.write(f, PcapWriter::now_micros());
       bridge_.transmit(f);
     });
     dev_.ffuart.on_transmit([this](uint8_t b) {
@@ -111,6 +113,13 @@ class Runner {
     }
     panel_log_ = PanelLog(panel_file_ ? panel_file_ : stderr);
     panel_ = &panel_log_;
+    if (!opt_.pcap.empty()) {
+      std::string err = pcap_.open(opt_.pcap);
+      if (!err.empty()) {
+        fprintf(stderr, "quelmark-sim: %s\n", err.c_str());
+        return 1;
+      }
+    }
     if (!opt_.pty_link.empty() && !make_link()) return 1;
 
     // A hardware reset: the start-up code copies the first 512 KB of flash into
@@ -169,6 +178,7 @@ class Runner {
       while (dev_.eth.rx_pending() < 8) {
         std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, bl::g_data.ip);
         if (!f) break;
+        pcap_.write(*f, PcapWriter::now_micros());
         if (!dev_.eth.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
           fprintf(stderr,
                   "quelmark-sim: dropped a datagram of %zu bytes: its frame is longer than the "
@@ -276,6 +286,7 @@ class Runner {
   Pty pty_;
   PanelLog panel_log_{nullptr};
   PanelLog* panel_ = &panel_log_;
+  PcapWriter pcap_;
   FILE* panel_file_ = nullptr;
   bool announced_ = false;
   uint32_t quiet_ = 0;

@@ -7,8 +7,8 @@
 namespace simrun {
 namespace {
 
-// The format is written in the host's byte order, which readers detect from the
-// magic; this host is little-endian, and so is every record here.
+// Every field is written little-endian, whatever the host; readers tell the
+// byte order from the magic.
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }

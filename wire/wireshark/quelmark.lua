@@ -86,6 +86,7 @@ local f = {
   read_total = ProtoField.int32("quelmark.read.total", "Bytes to come", base.DEC),
   read_chunk_size = ProtoField.uint32("quelmark.read.chunk_size", "Chunk size", base.DEC),
   size = ProtoField.int32("quelmark.size", "Announced size", base.DEC),
+  transfer_size = ProtoField.int32("quelmark.transfer_size", "Transfer size (announced by 1500)", base.DEC),
   chunk = ProtoField.bytes("quelmark.chunk", "Chunk"),
   run_address = ProtoField.uint32("quelmark.run_address", "Run address", base.HEX),
   version = ProtoField.string("quelmark.version", "Version"),
@@ -121,6 +122,8 @@ end
 local terminals = {}
 local requests = {}
 local answered = {}  -- frame number -> request record, fixed on the first pass
+local announced = {}  -- terminal, host and connection id -> the last size of 1500
+local used = {}       -- frame number of a 110 or 1016 -> the size it works on
 
 local function is_reply(pinfo, word)
   local src, dst = tostring(pinfo.src), tostring(pinfo.dst)
@@ -139,9 +142,17 @@ local function text_at(tvb, at)
   return tvb(at):stringz()
 end
 
-local function dissect_request(tvb, pinfo, tree, cmd, d)
+local function dissect_request(tvb, pinfo, tree, cmd, d, conn_key)
   local info = (commands[cmd] or "unknown") .. " (" .. cmd .. ")"
   local rec = { cmd = cmd }
+  if cmd == 110 or cmd == 1016 then
+    if not pinfo.visited and used[pinfo.number] == nil then used[pinfo.number] = announced[conn_key] or false end
+    if used[pinfo.number] then tree:add(f.transfer_size, used[pinfo.number]):set_generated() end
+  elseif cmd == 1500 and d >= 4 and not pinfo.visited then
+    announced[conn_key] = tvb(8, 4):le_int()
+  elseif cmd == 1502 and not pinfo.visited then
+    announced[conn_key] = nil
+  end
   if cmd == 110 and d >= 8 then
     local target, param = u32(tvb, 8), u32(tvb, 12)
     tree:add_le(f.target, tvb(8, 4))
@@ -150,6 +161,7 @@ local function dissect_request(tvb, pinfo, tree, cmd, d)
       tree:add(f.load_address, param - (param % 0x10000)):set_generated()
     end
     info = info .. string.format(": target %d (%s), parameter 0x%X", target, targets[target] or "unknown", param)
+    if used[pinfo.number] then info = info .. string.format(", %d bytes", used[pinfo.number]) end
   elseif cmd == 111 and d >= 8 then
     tree:add_le(f.read_address, tvb(8, 4))
     tree:add_le(f.read_length, tvb(12, 4))
@@ -256,7 +268,7 @@ function quelmark.dissector(tvb, pinfo, root)
     info = "Reply " .. dissect_reply(tvb, pinfo, tree, word, d, rec)
   else
     local rec
-    info, rec = dissect_request(tvb, pinfo, tree, word, d)
+    info, rec = dissect_request(tvb, pinfo, tree, word, d, terminal .. "|" .. host .. "|" .. tvb(4, 2):le_uint())
     if not pinfo.visited then requests[terminal .. "|" .. host .. "|" .. seq] = rec end
     info = "Request " .. info
   end
@@ -270,6 +282,8 @@ function quelmark.init()
   terminals = {}
   requests = {}
   answered = {}
+  announced = {}
+  used = {}
 end
 
 DissectorTable.get("udp.port"):add(PORT, quelmark)

@@ -97,6 +97,7 @@ const char* const kFields[] = {
     "quelmark.data_length",  "quelmark.target",     "quelmark.parameter", "quelmark.size",
     "quelmark.read.address", "quelmark.read.length", "quelmark.read.total", "quelmark.read.chunk_size",
     "quelmark.chunk_index",  "quelmark.error",      "quelmark.version",   "quelmark.option",
+    "quelmark.transfer_size",
 };
 
 using Row = std::map<std::string, std::string>;
@@ -207,6 +208,7 @@ TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   ASSERT_EQ(writes.size(), 2u);
   EXPECT_EQ(writes[0].at("quelmark.target"), "0");
   EXPECT_EQ(writes[0].at("quelmark.parameter"), "0x00000000");
+  EXPECT_EQ(writes[0].at("quelmark.transfer_size"), announce[0].at("quelmark.size"));
   std::vector<Row> done110 = find("reply", "2000", "110");
   ASSERT_EQ(done110.size(), 1u);
   EXPECT_EQ(done110[0].at("quelmark.seq"), writes[0].at("quelmark.seq"));
@@ -233,6 +235,7 @@ TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   }
   EXPECT_EQ(find("reply", "2000", "111").size(), 1u);
   EXPECT_EQ(writes[1].at("quelmark.target"), "99");
+  EXPECT_EQ(writes[1].at("quelmark.transfer_size"), "4");
   std::vector<Row> refused = find("reply", "2001", "110");
   ASSERT_EQ(refused.size(), 1u);
   EXPECT_EQ(refused[0].at("quelmark.error"), "5");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace fwimage {
 namespace {
@@ -77,7 +78,7 @@ void encode_header(const Header& h, uint8_t out[kHeaderSize]) {
   for (int i = 0; i < 4; ++i) out[4 + i] = uint8_t(h.length >> (8 * i));
 }
 
-std::string pack(const Bytes& image, Form form, uint32_t load_address, Bytes* out) {
+std::string pack_payload(const Bytes& image, Form form, uint32_t load_address, Bytes* out) {
   if (image.empty()) return "the image is empty";
   std::string err = check_load_address(load_address);
   if (!err.empty()) return err;
@@ -90,18 +91,27 @@ std::string pack(const Bytes& image, Form form, uint32_t load_address, Bytes* ou
   Bytes payload;
   if (form == Form::Lzo) {
     if (!(err = compress(image, &payload)).empty()) return err;
+  } else {
+    payload = image;
   }
-  const Bytes& stored = form == Form::Lzo ? payload : image;
-  if (stored.size() > kMaxPayload)
+  if (payload.size() > kMaxPayload)
     return format("the %s payload has %zu bytes; the firmware area takes at most %u", form_name(form),
-                  stored.size(), kMaxPayload);
+                  payload.size(), kMaxPayload);
+  *out = std::move(payload);
+  return "";
+}
+
+std::string pack(const Bytes& image, Form form, uint32_t load_address, Bytes* out) {
+  Bytes payload;
+  std::string err = pack_payload(image, form, load_address, &payload);
+  if (!err.empty()) return err;
   Header h;
   h.magic = form == Form::Lzo ? kMagicLzo : kMagicPlain;
   h.address_high = uint16_t(load_address >> 16);
-  h.length = uint32_t(stored.size());
-  out->resize(kHeaderSize + stored.size());
+  h.length = uint32_t(payload.size());
+  out->resize(kHeaderSize + payload.size());
   encode_header(h, out->data());
-  memcpy(out->data() + kHeaderSize, stored.data(), stored.size());
+  memcpy(out->data() + kHeaderSize, payload.data(), payload.size());
   return "";
 }
 

@@ -74,6 +74,11 @@ std::string check_placement(uint32_t address, uint64_t image_size);
 // SDRAM or (LZO1X) the unpack capacity, and a payload above kMaxPayload.
 std::string pack(const Bytes& image, Form form, uint32_t load_address, Bytes* out);
 
+// The payload alone (compressed for LZO1X), with the same checks: what command
+// 110 with storage_target(form) and the load address as parameter takes, since
+// the loader then writes the header itself.
+std::string pack_payload(const Bytes& image, Form form, uint32_t load_address, Bytes* out);
+
 // The 8 header bytes, little-endian: magic, address bits 31..16, length.
 void encode_header(const Header& header, uint8_t out[kHeaderSize]);
 

@@ -118,10 +118,13 @@ TEST(FwImage, PackRefusesWhatTheTerminalCouldNotStart) {
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.what);
-    Bytes out{1, 2, 3};
+    Bytes out{1, 2, 3}, payload;
     std::string err = fwimage::pack(c.image, c.form, c.address, &out);
+    // The payload for command 110 passes the same checks and is the packed tail.
+    EXPECT_EQ(fwimage::pack_payload(c.image, c.form, c.address, &payload), err);
     if (!*c.error) {
       EXPECT_EQ(err, "");
+      EXPECT_EQ(payload, Bytes(out.begin() + 8, out.end()));
     } else {
       EXPECT_NE(err.find(c.error), std::string::npos) << err;
     }

@@ -272,9 +272,18 @@ function quelmark.dissector(tvb, pinfo, root)
     if not pinfo.visited then requests[terminal .. "|" .. host .. "|" .. seq] = rec end
     info = "Request " .. info
   end
+  -- Bytes 4 and 5: the connection id, but a chunk index in memory-read chunks
+  -- and the error code (already named) in a refused 110.
+  local rec = reply and answered[pinfo.number]
+  if reply and word == 1501 then
+    info = string.format("%s, seq %d", info, seq)
+  elseif reply and word == 2001 and rec and rec.cmd == 110 then
+    info = string.format("%s, seq %d", info, seq)
+  else
+    info = string.format("%s, conn %d, seq %d", info, tvb(4, 2):le_uint(), seq)
+  end
   if sent ~= calc then info = info .. " [BAD CHECKSUM]" end
-  local id_name = (reply and word == 1501) and "index" or "conn"
-  pinfo.cols.info = string.format("%s, %s %d, seq %d", info, id_name, tvb(4, 2):le_uint(), seq)
+  pinfo.cols.info = info
   return n
 end
 

@@ -251,7 +251,7 @@ TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   for (const char* text : {"Request connect (1000)", "Request announce transfer (1500): ",
                            "target 0 (boot-loader area, flash offset 0)", "Reply done (2000) to connect",
                            "Reply command not served (65535) to restart",
-                           "Reply memory read: chunk (1501) 2: 452 bytes, index 2",
+                           "Reply memory read: chunk (1501) 2: 452 bytes, seq 2",
                            "Reply refused (2001) to write transfer buffer to flash or run it: error 5",
                            "\"BLDR Apr 14 2004\"", "[BAD CHECKSUM]"})
     EXPECT_NE(summary.find(text), std::string::npos) << text << "\n" << summary;

@@ -213,7 +213,7 @@ local function dissect_reply(tvb, pinfo, tree, code, d, rec)
     if tvb:len() > at then tree:add(f.option_value, tvb(at), value) end
     info = info .. ": " .. rec.name .. " = \"" .. value .. "\""
   elseif code == 2000 and cmd == 1000 then
-    info = info .. string.format(": connection id %d", tvb(4, 2):le_uint())
+    info = info .. ": the new connection"
   elseif d > 0 then
     tree:add(f.data, tvb(8, d))
   end
@@ -230,58 +230,57 @@ function quelmark.dissector(tvb, pinfo, root)
     return n
   end
   local word = tvb(0, 2):le_uint()
+  local id = tvb(4, 2):le_uint()
+  local seq = tvb(6, 2):le_uint()
+  local d = n - 8
   local reply = is_reply(pinfo, word)
   local terminal = reply and tostring(pinfo.src) or tostring(pinfo.dst)
   local host = reply and tostring(pinfo.dst) or tostring(pinfo.src)
-  if not reply then terminals[terminal] = true end
-  tree:add(f.direction, reply and 1 or 0):set_generated()
+  local key = terminal .. "|" .. host .. "|" .. seq
 
+  -- The request a reply answers, fixed on the first pass (sequence numbers
+  -- start again with every connect).
+  local rec = nil
+  if reply then
+    if not pinfo.visited and answered[pinfo.number] == nil then answered[pinfo.number] = requests[key] or false end
+    rec = answered[pinfo.number] or nil
+  else
+    terminals[terminal] = true
+  end
+
+  tree:add(f.direction, reply and 1 or 0):set_generated()
   tree:add_le(reply and f.reply or f.command, tvb(0, 2))
   local sent, calc = tvb(2, 2):le_uint(), packet_checksum(tvb)
   local item = tree:add_le(f.checksum, tvb(2, 2))
   tree:add(f.checksum_calc, calc):set_generated()
   tree:add(f.checksum_good, sent == calc):set_generated()
-  if sent ~= calc then
-    item:add_proto_expert_info(e_bad_checksum)
-  end
+  if sent ~= calc then item:add_proto_expert_info(e_bad_checksum) end
 
-  local seq = tvb(6, 2):le_uint()
-  if reply and (word == 1501 or word == 1500) then
-    if word == 1501 then tree:add_le(f.chunk_index, tvb(4, 2)) else tree:add_le(f.conn_id, tvb(4, 2)) end
+  -- Bytes 4 and 5: the connection id, but a chunk index in memory-read chunks
+  -- and the error code in a refused 110.
+  local id_text = string.format(", conn %d", id)
+  if reply and word == 1501 then
+    tree:add_le(f.chunk_index, tvb(4, 2))
+    id_text = ""
+  elseif reply and word == 2001 and rec and rec.cmd == 110 then
+    tree:add_le(f.error, tvb(4, 2))
+    id_text = ""
   else
-    local rec = reply and (answered[pinfo.number] or requests[terminal .. "|" .. host .. "|" .. seq])
-    if reply and word == 2001 and rec and rec.cmd == 110 then
-      tree:add_le(f.error, tvb(4, 2))
-    else
-      tree:add_le(f.conn_id, tvb(4, 2))
-    end
+    tree:add_le(f.conn_id, tvb(4, 2))
   end
   tree:add_le(f.seq, tvb(6, 2))
-  local d = n - 8
   tree:add(f.data_length, d):set_generated()
 
   local info
   if reply then
-    local key = terminal .. "|" .. host .. "|" .. seq
-    if not pinfo.visited and answered[pinfo.number] == nil then answered[pinfo.number] = requests[key] or false end
-    local rec = answered[pinfo.number] or nil
     info = "Reply " .. dissect_reply(tvb, pinfo, tree, word, d, rec)
   else
-    local rec
-    info, rec = dissect_request(tvb, pinfo, tree, word, d, terminal .. "|" .. host .. "|" .. tvb(4, 2):le_uint())
-    if not pinfo.visited then requests[terminal .. "|" .. host .. "|" .. seq] = rec end
+    local req
+    info, req = dissect_request(tvb, pinfo, tree, word, d, terminal .. "|" .. host .. "|" .. id)
+    if not pinfo.visited then requests[key] = req end
     info = "Request " .. info
   end
-  -- Bytes 4 and 5: the connection id, but a chunk index in memory-read chunks
-  -- and the error code (already named) in a refused 110.
-  local rec = reply and answered[pinfo.number]
-  if reply and word == 1501 then
-    info = string.format("%s, seq %d", info, seq)
-  elseif reply and word == 2001 and rec and rec.cmd == 110 then
-    info = string.format("%s, seq %d", info, seq)
-  else
-    info = string.format("%s, conn %d, seq %d", info, tvb(4, 2):le_uint(), seq)
-  end
+  info = string.format("%s%s, seq %d", info, id_text, seq)
   if sent ~= calc then info = info .. " [BAD CHECKSUM]" end
   pinfo.cols.info = info
   return n

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "sim/tests/loopback_namespace.h"
 #include "sim/tests/runner_process.h"
 
 extern char** environ;
@@ -104,6 +105,7 @@ using Row = std::map<std::string, std::string>;
 
 TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   if (run_program({"tshark", "-v"}, {}, "/dev/null") != 0) GTEST_SKIP() << "tshark is not installed";
+  runnertest::enter_loopback_only_namespace();
   TempDir dir;
   const std::string pcap = dir.path + "/run.pcap";
   const std::string arp = dir.path + "/arp.sh";

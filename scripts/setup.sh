@@ -13,6 +13,7 @@ packages=(
   gcc-arm-none-eabi binutils-arm-none-eabi libnewlib-arm-none-eabi
   clang-14 libclang-rt-14-dev
   iproute2 fonts-wqy-microhei dpkg-dev
+  tshark libunicorn-dev
 )
 
 SUDO=""
@@ -47,6 +48,8 @@ if [ $need_update -eq 1 ] || [ ${#missing[@]} -gt 0 ]; then
 fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
+  # tshark's wireshark-common asks whether non-root users may capture: no.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 

@@ -31,6 +31,7 @@
 #include "sim/runner/bridge.h"
 #include "sim/runner/options.h"
 #include "sim/runner/panel_log.h"
+#include "sim/runner/pcap.h"
 #include "sim/runner/pty.h"
 
 namespace simrun {
@@ -64,6 +65,7 @@ class Runner : public sim::EngineHost {
     // blocking between the bytes of a reply.
     dev_.eth.on_transmit([this](const std::vector<uint8_t>& f) {
       quiet_ = 0;
+      pcap_.write(f, PcapWriter::now_micros());
       bridge_.transmit(f);
     });
     dev_.ffuart.on_transmit([this](uint8_t b) {
@@ -88,6 +90,13 @@ class Runner : public sim::EngineHost {
     }
     panel_log_ = PanelLog(panel_file_ ? panel_file_ : stderr);
     panel_ = &panel_log_;
+    if (!opt_.pcap.empty()) {
+      std::string err = pcap_.open(opt_.pcap);
+      if (!err.empty()) {
+        fprintf(stderr, "quelmark-sim: %s\n", err.c_str());
+        return 1;
+      }
+    }
     if (!opt_.pty_link.empty() && !make_link()) return 1;
 
     engine_.reset();
@@ -135,6 +144,7 @@ class Runner : public sim::EngineHost {
       while (dev_.eth.rx_pending() < 8) {
         std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, kTerminalIp);
         if (!f) break;
+        pcap_.write(*f, PcapWriter::now_micros());
         if (!dev_.eth.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
           fprintf(stderr,
                   "quelmark-sim: dropped a datagram of %zu bytes: its frame is longer than the "
@@ -245,6 +255,7 @@ class Runner : public sim::EngineHost {
   Pty pty_;
   PanelLog panel_log_{nullptr};
   PanelLog* panel_ = &panel_log_;
+  PcapWriter pcap_;
   FILE* panel_file_ = nullptr;
   bool announced_ = false;
   uint32_t quiet_ = 0;

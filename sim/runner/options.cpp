@@ -10,7 +10,8 @@ namespace simrun {
 const char* usage() {
   return "usage: quelmark-sim [--loader] [--engine native|arm] [--udp 127.0.0.1:PORT]\n"
          "                    [--flash FILE] [--flash-id 0x22C4|0x2249|0x2782|other]\n"
-         "                    [--pty-link PATH] [--panel-log FILE] [--image FILE]\n";
+         "                    [--pty-link PATH] [--panel-log FILE] [--image FILE]\n"
+         "                    [--pcap FILE]\n";
 }
 
 std::string parse_options(const std::vector<std::string>& args, Options* o) {
@@ -54,6 +55,8 @@ std::string parse_options(const std::vector<std::string>& args, Options* o) {
       if (!(err = value(&o->panel_log)).empty()) return err;
     } else if (a == "--image") {
       if (!(err = value(&o->image)).empty()) return err;
+    } else if (a == "--pcap") {
+      if (!(err = value(&o->pcap)).empty()) return err;
     } else {
       return "unknown option \"" + a + "\"";
     }

@@ -18,6 +18,7 @@ struct Options {
   std::string pty_link;               // --pty-link PATH
   std::string panel_log;              // --panel-log FILE (default: standard error)
   std::string image;                  // --image FILE (default: beside the executable)
+  std::string pcap;                   // --pcap FILE: the emulated Ethernet's frames
   bool help = false;
 };
 

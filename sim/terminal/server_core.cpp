@@ -169,6 +169,12 @@ Reply ServerCore::Execute(Record& r, uint16_t cmd, uint16_t sequence, const Byte
     case p::kCmdMemoryRead: {
       uint32_t address = d.size() >= 4 ? p::Get32(d.data()) : 0;
       int32_t left = d.size() >= 8 ? static_cast<int32_t>(p::Get32(d.data() + 4)) : 0;
+      // The whole stream is built before it is sent: a read larger than any block
+      // the terminal holds is refused rather than built in memory.
+      if (left > static_cast<int32_t>(kMaxBlock)) {
+        reply.code = p::kReplyRefused;
+        break;
+      }
       Bytes announce(8);
       p::Put32(&announce[0], static_cast<uint32_t>(left));
       p::Put32(&announce[4], kChunk);

@@ -15,6 +15,7 @@
 //   whose error code (4, 5) is sent the same way;
 // - 111: a memory read streamed as a 1500 announce, 1,024-byte 1501 chunks with
 //   their index in bytes 4 and 5 (not stored), then 2000 with the last index;
+//   a read of more than kMaxBlock bytes is refused with 2001;
 // - 1100: the terminal's version text; 2000: 2000;
 // - 11 and 12 over the terminal's option store: 11 replies the name, "=", the
 //   value and a NUL, or 2001 for an option the terminal does not hold; 12 hands
@@ -99,7 +100,7 @@ class ServerCore {
   };
 
   static constexpr uint32_t kChunk = 1024;         // memory-read chunk size
-  static constexpr uint32_t kMaxBlock = 16u << 20;  // largest block 1500 may announce
+  static constexpr uint32_t kMaxBlock = 2u << 20;  // largest block 1500 may announce, or 111 read: the flash
 
   explicit ServerCore(Terminal& terminal, uint16_t first_connection_id = 0x5101);
 

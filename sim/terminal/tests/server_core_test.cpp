@@ -240,6 +240,10 @@ TEST_F(CoreTest, MemoryReadStreamsChunksThenStoresOnlyTheFinalReply) {
   auto again = Send(p::kCmdMemoryRead, U32s({0x100, 2500}), "A", sequence);
   ASSERT_EQ(again.stream.size(), 1u);
   EXPECT_EQ(again.stream[0], out.reply);
+  // More than any block the terminal holds: refused, nothing streamed.
+  out = Send(p::kCmdMemoryRead, U32s({0, ServerCore::kMaxBlock + 1}));
+  EXPECT_TRUE(out.stream.empty());
+  EXPECT_EQ(Decode(out.reply).code, 2001);
   // Length 0: the announce, then 2000 with the connection id.
   out = Send(p::kCmdMemoryRead, U32s({0, 0}));
   EXPECT_EQ(out.stream.size(), 1u);

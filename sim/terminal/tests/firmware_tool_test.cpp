@@ -179,6 +179,22 @@ TEST_P(FirmwareUnderTool, VoiceAndDiagnostics) {
   EXPECT_EQ(form.Edit4.Text, "0") << "no image written";
 }
 
+// Lost and late replies: the library sends the request again, the terminal
+// answers from the stored reply, and every write is applied once.
+TEST_P(FirmwareUnderTool, LostRepliesDoNotApplyAWriteTwice) {
+  peer->InjectFault(vordlix::testpeer::Fault::kDropReply, 12, 1);
+  peer->InjectFault(vordlix::testpeer::Fault::kLate, 12, 2, 400);
+  peer->InjectFault(vordlix::testpeer::Fault::kDropReply, 12, 3);
+  form.cbKeyLayouts.Select(4);
+  form.Click(form.btnSetConfig);
+  EXPECT_EQ(Take(), (std::vector<std::string>{"Success!"}));
+  for (const char* name : {"~KeyLayout", "~ShowState", "VTRAKeyLayouts"}) EXPECT_EQ(Writes(name), 1u) << name;
+  EXPECT_EQ(Stored("~ShowState").value_or("?"), "1");
+  int repeats = 0;
+  for (const auto& p : peer->Log()) repeats += p.repeat;
+  EXPECT_GE(repeats, 2);
+}
+
 TEST_P(FirmwareUnderTool, RefusedConnection) {
   peer->SetSilent(true);
   form.cbKeyLayouts.Select(1);

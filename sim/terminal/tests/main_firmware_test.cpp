@@ -106,8 +106,10 @@ TEST_F(FirmwareTest, UpdaterCommandsWriteTheBootAreaWithTheLoadersRules) {
   Bytes image(20464);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i ^ (i >> 8));
   flash.fill(0xFF);
-  const Bytes outside = {0x12, 0x34};
-  flash.set_contents(0x6000, outside);  // sector 2 of the part, beyond the image
+  // Sector 1 (0x4000-0x5FFF) holds old data under the image's end (0x4FF0) and
+  // beyond it: it must be erased, and what lies beyond the image put back.
+  flash.set_contents(0x4000, Bytes(16, 0x00));
+  flash.set_contents(0x5FF0, {0x12, 0x34});
 
   EXPECT_EQ(Code(Send(p::kCmdPrepare)), 2000);
   Send(p::kCmdTransferSize, {0xF0, 0x4F, 0, 0});
@@ -116,9 +118,12 @@ TEST_F(FirmwareTest, UpdaterCommandsWriteTheBootAreaWithTheLoadersRules) {
   flash.clear_counters();
   EXPECT_EQ(Code(Send(p::kCmdStore, Bytes(8, 0))), 2000);
   EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.data()));
-  EXPECT_EQ(flash.data()[0x6000], 0x12) << "the rest of the area keeps its contents";
-  EXPECT_EQ(flash.counters().erases, 0u) << "blank flash is programmed without erasing";
-  EXPECT_EQ(flash.counters().programs, image.size() / 2);
+  EXPECT_EQ(flash.data()[0x5FF0], 0x12) << "the rest of the sector keeps its contents";
+  EXPECT_EQ(flash.data()[0x5FF1], 0x34);
+  EXPECT_EQ(flash.erases_at().size(), 1u) << "only sector 1 needed erasing";
+  EXPECT_EQ(flash.erases_at().count(0x4000), 1u);
+  // Sector 0 was blank: programmed without erasing; sector 1 reprogrammed whole.
+  EXPECT_EQ(flash.counters().programs, 0x4000 / 2 + 0x2000 / 2);
   EXPECT_EQ(firmware->ImagesWritten(), 1u);
 
   // The same image again touches nothing; target 1 is not the updater's.

@@ -12,29 +12,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <list>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "sim/terminal/server_core.h"
 #include "vordlix/src/wire.h"
 
 namespace vordlix::testpeer {
 
 namespace w = vordlix::wire;
+namespace term = sim::terminal;
 
 namespace {
-
-struct Record {
-  uint16_t id = 0;
-  std::string source;  // peer address: UDP "ip:port", serial "line"
-  uint16_t last_sequence = 0;
-  std::vector<uint8_t> stored;  // last reply sent through the normal path; empty = none
-  bool has_block = false;
-  std::vector<uint8_t> block;
-  uint32_t announced = 0;
-  uint32_t received = 0;
-};
 
 struct FaultRule {
   Fault fault;
@@ -43,9 +33,25 @@ struct FaultRule {
   int delay_ms;
 };
 
+// The terminal a plain test peer serves: options in memory, a scripted memory.
+class PlainTerminal : public term::Terminal {
+ public:
+  term::OptionStore& Options() override { return options; }
+  void ReadMemory(uint32_t address, uint8_t* out, uint32_t n) override {
+    for (uint32_t i = 0; i < n; ++i) out[i] = address + i < memory.size() ? memory[address + i] : 0;
+  }
+  term::OptionStore options;
+  std::vector<uint8_t> memory;
+};
+
 }  // namespace
 
 struct TestPeer::Impl {
+  explicit Impl(std::shared_ptr<term::Terminal> t)
+      : plain(t ? nullptr : std::make_shared<PlainTerminal>()),
+        terminal(t ? std::move(t) : plain),
+        core(*terminal) {}
+
   bool serial = false;
   int fd = -1;          // UDP socket or pty master
   int slave_fd = -1;    // serial: kept open so the master never sees a hang-up
@@ -58,12 +64,11 @@ struct TestPeer::Impl {
   mutable std::condition_variable changed;
   std::vector<Packet> log;
   std::vector<Transfer> transfers;
-  std::list<Record> records;
-  uint16_t next_id = 0x5101;
+  std::shared_ptr<PlainTerminal> plain;
+  std::shared_ptr<term::Terminal> terminal;
+  term::ServerCore core;
   std::map<uint16_t, Reply> table;
   std::function<std::optional<Reply>(const Packet&)> handler;
-  std::map<std::string, std::string> options;
-  std::vector<uint8_t> memory;
   std::vector<FaultRule> faults;
   bool silent = false;
   uint64_t bytes_in = 0, bytes_out = 0;
@@ -117,12 +122,6 @@ struct TestPeer::Impl {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     return std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
-  }
-
-  Record* ById(uint16_t id) {
-    for (auto& r : records)
-      if (r.id == id) return &r;
-    return nullptr;
   }
 
   // The fault due for this executed request, if any (counts down every matching rule).
@@ -181,25 +180,6 @@ struct TestPeer::Impl {
     }
   }
 
-  std::vector<uint8_t> MakeReply(uint16_t code, uint16_t field, uint16_t seq, const std::vector<uint8_t>& data) {
-    return w::BuildPacket(code, field, seq, data.data(), data.size());
-  }
-
-  void Connect(uint16_t seq, const std::optional<FaultRule>& fault, std::unique_lock<std::mutex>& lock) {
-    const std::string key = SourceKey();
-    Record* r = nullptr;
-    for (auto& rec : records)
-      if (rec.source == key) r = &rec;
-    if (!r) {
-      records.emplace_back();
-      r = &records.back();
-      r->source = key;
-      while (ById(next_id)) ++next_id;
-      r->id = next_id++;
-    }
-    Deliver(MakeReply(w::kReplyOk, r->id, seq, {}), fault, {}, lock);
-  }
-
   void Handle(const uint8_t* p, std::size_t n) {
     std::unique_lock<std::mutex> lock(mutex);
     Packet pk;
@@ -215,156 +195,47 @@ struct TestPeer::Impl {
     const std::size_t log_index = log.size() - 1;
     if (!whole || !pk.checksum_ok || silent) return;
 
-    Record* r = ById(h.connection);
-    if (!r && h.command != w::kCmdConnect) return;
-    if (r && h.sequence == r->last_sequence) {
+    const std::string key = SourceKey();
+    const auto verdict = core.Examine(key, p, n);
+    using V = term::ServerCore::Verdict;
+    if (verdict == V::kDrop) return;
+    if (verdict == V::kRepeat) {
       log[log_index].repeat = true;
-      if (!r->stored.empty()) {
-        SendRaw(r->stored);
-        if (h.command == w::kCmdConnect) Connect(h.sequence, std::nullopt, lock);
-      } else {
-        SendRaw(MakeReply(w::kReplyNoStoredReply, h.connection, h.sequence, {}));
-      }
+      for (const auto& packet : core.Handle(key, p, n).stream) SendRaw(packet);
       return;
     }
     const auto fault = TakeFault(h.command);
-    if (h.command == w::kCmdConnect) {
-      Connect(h.sequence, fault, lock);
-      return;
-    }
-    if (h.command == w::kCmdDisconnect) {
-      records.remove_if([&](const Record& rec) { return rec.id == h.connection; });
-      changed.notify_all();
-      return;
-    }
 
-    // Scripted replies first.
-    std::optional<Reply> scripted;
-    if (handler) {
-      auto fn = handler;
-      lock.unlock();
-      scripted = fn(pk);
-      lock.lock();
-      r = ById(h.connection);
-      if (!r) return;
-    }
-    if (!scripted) {
-      auto it = table.find(h.command);
-      if (it != table.end()) scripted = it->second;
-    }
-    const uint16_t cmd = h.command;
-    const bool transfer_cmd = cmd == w::kCmdTransferSize || cmd == w::kCmdTransferChunk || cmd == 1502;
-    if (!transfer_cmd && r->has_block) {
-      Transfer t;
-      t.command = cmd;
-      t.block.assign(r->block.begin(), r->block.begin() + r->received);
-      t.announced = r->announced;
-      t.params = pk.data;
-      transfers.push_back(std::move(t));
-    }
-
-    Reply reply;
-    uint16_t field = r->id;
-    if (scripted) {
-      reply = *scripted;
-    } else {
-      const std::vector<uint8_t>& d = pk.data;
-      switch (cmd) {
-        case w::kCmdTransferSize:
-          r->announced = d.size() >= 4 ? w::Get32(d.data()) : 0;
-          r->block.assign(r->announced, 0);
-          r->has_block = true;
-          r->received = 0;
-          break;
-        case w::kCmdTransferChunk:
-          if (r->has_block && h.sequence == static_cast<uint16_t>(r->last_sequence + 1) &&
-              r->announced - r->received >= d.size()) {
-            std::copy(d.begin(), d.end(), r->block.begin() + r->received);
-            r->received += static_cast<uint32_t>(d.size());
-          } else {
-            reply.code = w::kReplyRefused;
-          }
-          break;
-        case 1502:
-          r->has_block = false;
-          r->block.clear();
-          r->announced = r->received = 0;
-          break;
-        case 110: {
-          uint16_t error = 0;
-          if (static_cast<int32_t>(r->announced) <= 0) error = 1;
-          else if (!r->has_block) error = 2;
-          else if (r->received < r->announced) error = 3;
-          if (error) {
-            reply.code = w::kReplyRefused;
-            field = error;
-          }
-          break;
-        }
-        case w::kCmdMemoryRead: {
-          const uint32_t addr = d.size() >= 4 ? w::Get32(d.data()) : 0;
-          int32_t left = d.size() >= 8 ? static_cast<int32_t>(w::Get32(d.data() + 4)) : 0;
-          std::vector<uint8_t> announce(8);
-          w::Put32(&announce[0], static_cast<uint32_t>(left));
-          w::Put32(&announce[4], 1024);
-          SendRaw(MakeReply(w::kCmdTransferSize, h.connection, h.sequence, announce));
-          uint32_t a = addr;
-          uint16_t index = 0;
-          bool drop_first = fault && fault->fault == Fault::kDropChunk;
-          while (left > 0) {
-            const uint32_t k = std::min<uint32_t>(static_cast<uint32_t>(left), 1024);
-            std::vector<uint8_t> chunk(k, 0);
-            for (uint32_t i = 0; i < k; ++i)
-              if (a + i < memory.size()) chunk[i] = memory[a + i];
-            if (!drop_first) SendRaw(MakeReply(w::kCmdTransferChunk, index, h.sequence, chunk));
-            drop_first = false;
-            a += k;
-            left -= static_cast<int32_t>(k);
-            field = index;
-            ++index;
-          }
-          break;
-        }
-        case 11: {
-          std::string name(d.begin(), std::find(d.begin(), d.end(), 0));
-          auto it = options.find(name);
-          if (it == options.end()) {
-            reply.code = w::kReplyRefused;
-          } else {
-            const std::string text = name + "=" + it->second;
-            reply.data.assign(text.begin(), text.end());
-            reply.data.push_back(0);
-          }
-          break;
-        }
-        case 12: {
-          std::string text(d.begin(), std::find(d.begin(), d.end(), 0));
-          const std::size_t eq = text.find('=');
-          if (eq == std::string::npos) reply.code = w::kReplyRefused;
-          else options[text.substr(0, eq)] = text.substr(eq + 1);
-          break;
-        }
-        case 1100: {
-          static const char kVersion[] = "BLDR Apr 14 2004";
-          reply.data.assign(kVersion, kVersion + sizeof kVersion);
-          break;
-        }
-        case w::kReplyOk:
-          break;
-        default:
-          reply.code = w::kReplyUnknown;
-          break;
+    // Scripted replies first; the callback runs without the lock.
+    std::optional<term::Reply> scripted;
+    if (verdict == V::kExecute) {
+      std::optional<Reply> mine;
+      if (handler) {
+        auto fn = handler;
+        lock.unlock();
+        mine = fn(pk);
+        lock.lock();
+        if (core.Examine(key, p, n) != V::kExecute) return;  // the record went meanwhile
       }
+      if (!mine) {
+        auto it = table.find(h.command);
+        if (it != table.end()) mine = it->second;
+      }
+      if (mine) scripted = term::Reply{mine->code, mine->data};
     }
-    const std::vector<uint8_t> previous = r->stored;
-    const std::vector<uint8_t> out = MakeReply(reply.code, field, h.sequence, reply.data);
-    // A scripted 2004 says "no reply yet": nothing is stored, a resend runs again.
-    if (reply.code != w::kReplyNoStoredReply) {
-      r->last_sequence = h.sequence;
-      r->stored = out;
-    }
-    Deliver(out, fault, previous, lock);
+
+    term::ServerCore::Outcome out = core.Handle(key, p, n, scripted);
+    if (out.block) transfers.push_back(Transfer{out.block->command, out.block->block, out.block->announced,
+                                                out.block->params});
+    const bool drop_first_chunk = fault && fault->fault == Fault::kDropChunk;
+    for (std::size_t i = 0; i < out.stream.size(); ++i)
+      if (!(drop_first_chunk && i == 1)) SendRaw(out.stream[i]);
+    if (!out.reply.empty()) Deliver(out.reply, fault, out.previous, lock);
     changed.notify_all();
+    if (out.after) {
+      lock.unlock();
+      out.after();
+    }
   }
 
   void Run() {
@@ -423,8 +294,11 @@ void Check(bool ok, const char* what) {
 TestPeer::TestPeer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 TestPeer::~TestPeer() = default;
 
-std::unique_ptr<TestPeer> TestPeer::StartUdp() {
-  auto impl = std::make_unique<Impl>();
+std::unique_ptr<TestPeer> TestPeer::StartUdp() { return StartUdp(nullptr); }
+std::unique_ptr<TestPeer> TestPeer::StartSerial() { return StartSerial(nullptr); }
+
+std::unique_ptr<TestPeer> TestPeer::StartUdp(std::shared_ptr<sim::terminal::Terminal> terminal) {
+  auto impl = std::make_unique<Impl>(std::move(terminal));
   Check(::pipe2(impl->stop_pipe, O_CLOEXEC) == 0, "pipe");
   impl->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   Check(impl->fd >= 0, "socket");
@@ -441,8 +315,8 @@ std::unique_ptr<TestPeer> TestPeer::StartUdp() {
   return std::unique_ptr<TestPeer>(new TestPeer(std::move(impl)));
 }
 
-std::unique_ptr<TestPeer> TestPeer::StartSerial() {
-  auto impl = std::make_unique<Impl>();
+std::unique_ptr<TestPeer> TestPeer::StartSerial(std::shared_ptr<sim::terminal::Terminal> terminal) {
+  auto impl = std::make_unique<Impl>(std::move(terminal));
   impl->serial = true;
   Check(::pipe2(impl->stop_pipe, O_CLOEXEC) == 0, "pipe");
   impl->fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -476,17 +350,23 @@ void TestPeer::SetHandler(std::function<std::optional<Reply>(const Packet&)> han
 }
 void TestPeer::SetOption(const std::string& name, const std::string& value) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->options[name] = value;
+  impl_->terminal->Options().Preset(name, value);
 }
 std::optional<std::string> TestPeer::GetOption(const std::string& name) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  auto it = impl_->options.find(name);
-  if (it == impl_->options.end()) return std::nullopt;
-  return it->second;
+  return impl_->terminal->Options().Get(name);
 }
 void TestPeer::SetMemory(std::vector<uint8_t> memory) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->memory = std::move(memory);
+  if (impl_->plain) impl_->plain->memory = std::move(memory);
+}
+void TestPeer::WithTerminal(const std::function<void(sim::terminal::Terminal&)>& fn) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  fn(*impl_->terminal);
+}
+void TestPeer::ResetConnections() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->core.Reset();
 }
 void TestPeer::InjectFault(Fault fault, uint16_t command, int nth, int delay_ms) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -506,7 +386,7 @@ std::vector<Transfer> TestPeer::Transfers() const {
 }
 int TestPeer::Connections() const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  return static_cast<int>(impl_->records.size());
+  return impl_->core.Connections();
 }
 void TestPeer::ClearLog() {
   std::lock_guard<std::mutex> lock(impl_->mutex);

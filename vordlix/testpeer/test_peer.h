@@ -30,6 +30,11 @@
 //   without the peer's lock held. A scripted reply code 2004 ("no reply yet") is
 //   sent but not stored, so the resend of that request is executed again.
 // - Replies go to the source address and port of the request.
+// The protocol itself (records, repeats, transfers, the commands) is the
+// terminal-side server core (sim/terminal/server_core.h); the peer adds the
+// thread, the socket or pseudo-terminal, the scripting, the faults and the log.
+// Started with a terminal of its own (e.g. the main-firmware stand-in), the peer
+// serves that terminal's commands and options instead of the plain ones above.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +44,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace sim::terminal {
+class Terminal;
+}
 
 namespace vordlix::testpeer {
 
@@ -80,6 +89,9 @@ class TestPeer {
  public:
   static std::unique_ptr<TestPeer> StartUdp();
   static std::unique_ptr<TestPeer> StartSerial();
+  // The same, serving the given terminal (it must outlive the peer's use of it).
+  static std::unique_ptr<TestPeer> StartUdp(std::shared_ptr<sim::terminal::Terminal> terminal);
+  static std::unique_ptr<TestPeer> StartSerial(std::shared_ptr<sim::terminal::Terminal> terminal);
   ~TestPeer();  // stops the thread
 
   uint16_t port() const;             // UDP: the port on 127.0.0.1
@@ -90,7 +102,12 @@ class TestPeer {
   void SetHandler(std::function<std::optional<Reply>(const Packet&)> handler);
   void SetOption(const std::string& name, const std::string& value);
   std::optional<std::string> GetOption(const std::string& name) const;
-  void SetMemory(std::vector<uint8_t> memory);  // memory read from address 0
+  void SetMemory(std::vector<uint8_t> memory);  // memory read from address 0 (plain terminal)
+  // Runs fn on the served terminal with the peer's lock held (no packet is
+  // handled meanwhile).
+  void WithTerminal(const std::function<void(sim::terminal::Terminal&)>& fn);
+  // Forgets every connection record, as a restart of the terminal does.
+  void ResetConnections();
 
   // Faults. A fault applies once, to the nth executed request (repeats excluded)
   // of command (kAnyCommand: any) counted from now; several may be pending.

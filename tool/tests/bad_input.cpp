@@ -8,7 +8,7 @@
 #include <random>
 
 #include "fake_terminal.h"
-#include "texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 #include "uOEM.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "fake_terminal.h"
-#include "texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 #include "uOEM.h"
 
 namespace {

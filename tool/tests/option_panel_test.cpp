@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_terminal.h"
-#include "texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 #include "uOEM.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // The integer conversion of the connection settings, trimming, and the byte-wise
 // CP936 helpers.
-#include "sysutils.h"
+#include "tool/ops/sysutils.h"
 
 #include <gtest/gtest.h>
 
-#include "texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 
 namespace {
 

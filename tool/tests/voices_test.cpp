@@ -9,7 +9,7 @@
 
 #include "fake_terminal.h"
 #include "uOEM.h"
-#include "voice_config.h"
+#include "tool/ops/voice_config.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "icons.h"
 #include "main_window.h"
 #include "tests/fake_terminal.h"
-#include "texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 
 namespace {
 

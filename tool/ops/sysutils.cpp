@@ -1,4 +1,4 @@
-#include "sysutils.h"
+#include "tool/ops/sysutils.h"
 
 #include "platform/strtoint.h"
 

@@ -38,6 +38,12 @@ std::string UpperAscii(const std::string& text) {
   return result;
 }
 
+std::size_t Cp936Length(const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); i += CharLength(text, i)) ++count;
+  return count;
+}
+
 std::string Cp936Cut(const std::string& text, std::size_t maxBytes) {
   std::size_t end = 0;
   while (end < text.size()) {

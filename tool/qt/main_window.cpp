@@ -15,16 +15,18 @@
 
 #include "cp936_codec.h"
 #include "icons.h"
+#include "tool/ops/sysutils.h"
 
 namespace {
 
-// Limits what can be typed to a number of CP936 bytes (a Chinese character counts
-// two), as the model's length limits count bytes.
-class ByteLimitValidator : public QValidator {
+// Limits what can be typed to a number of characters, counted as the model holds
+// them: CP936 characters (a Chinese character counts one; one without a CP936
+// form counts as the "?" it becomes).
+class LengthLimitValidator : public QValidator {
  public:
-  ByteLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+  LengthLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
   State validate(QString& input, int&) const override {
-    return ToCp936(input).size() <= limit_ ? Acceptable : Invalid;
+    return Cp936Length(ToCp936(input)) <= limit_ ? Acceptable : Invalid;
   }
 
  private:
@@ -123,7 +125,7 @@ void MainWindow::Build() {
       case ControlKind::Edit: {
         auto* edit = new QLineEdit(parent);
         edit->setTextMargins(0, 0, 0, 0);
-        if (c->MaxLength > 0) edit->setValidator(new ByteLimitValidator(c->MaxLength, edit));
+        if (c->MaxLength > 0) edit->setValidator(new LengthLimitValidator(c->MaxLength, edit));
         b.widget = edit;
         if (c->Kind == ControlKind::LabeledEdit) b.label = new QLabel(parent);
         break;

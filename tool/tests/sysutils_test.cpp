@@ -119,4 +119,13 @@ TEST(Cp936Cut, CutsToWholeCharactersWithinTheLimit) {
   }
 }
 
+TEST(Cp936Length, CountsCharactersNotBytes) {
+  const std::string han = cp936::kSerialNumberItem;  // three characters, six bytes
+  EXPECT_EQ(Cp936Length(""), 0u);
+  EXPECT_EQ(Cp936Length("0123456789ABCDEF"), 16u);
+  EXPECT_EQ(Cp936Length(han), 3u);
+  EXPECT_EQ(Cp936Length("x" + han + "y"), 5u);
+  EXPECT_EQ(Cp936Length("ab\xD0"), 3u);  // a lone lead byte at the end is one character
+}
+
 }  // namespace

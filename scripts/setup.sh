@@ -13,7 +13,7 @@ packages=(
   gcc-arm-none-eabi binutils-arm-none-eabi libnewlib-arm-none-eabi
   clang-14 libclang-rt-14-dev
   iproute2 fonts-wqy-microhei dpkg-dev
-  xvfb openbox xdotool x11-utils imagemagick
+  libxcb1-dev xvfb openbox xdotool x11-utils imagemagick
 )
 
 SUDO=""

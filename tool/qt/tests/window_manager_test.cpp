@@ -153,7 +153,7 @@ TEST(WindowManager, OuterFrameIs330By193AndNoMinimiseOrMaximise) {
   close(pipeFds[1]);
   std::string number;
   pollfd p{pipeFds[0], POLLIN, 0};
-  while (poll(&p, 1, 10000) > 0) {
+  while (poll(&p, 1, 30000) > 0) {
     char c;
     if (read(pipeFds[0], &c, 1) != 1 || c == '\n') break;
     number += c;
@@ -166,7 +166,7 @@ TEST(WindowManager, OuterFrameIs330By193AndNoMinimiseOrMaximise) {
   setenv("XDG_CONFIG_HOME", logs.c_str(), 1);  // no user configuration of Openbox
   Child openbox = Spawn({"openbox", "--sm-disable"}, logs + "/openbox.log");
   ASSERT_TRUE(WaitFor([] { return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; },
-                      10s))
+                      30s))
       << "Openbox did not start (see " << logs << "/openbox.log)";
 
   unsetenv("QUELMARK_CONFIG_SCREENSHOT");
@@ -179,8 +179,9 @@ TEST(WindowManager, OuterFrameIs330By193AndNoMinimiseOrMaximise) {
         window = window.substr(0, window.find('\n'));
         return !window.empty() && Output("xprop -id " + window + " _NET_FRAME_EXTENTS").find('=') != std::string::npos;
       },
-      10s))
-      << "no framed window (see " << logs << "/quelmark-config.log)";
+      30s))
+      << "no framed window (see " << logs << "/quelmark-config.log); windows: "
+      << Output("xdotool search --name 'Quelmark'") << "; tool running: " << tool.Running();
 
   // The window fits itself to the frame once it knows it: wait until it stands still.
   std::string frame;

@@ -306,8 +306,7 @@ void TForm1::btWriteConfigClick(void*) {
   }
   SettlePause();
   if (!serialNumber) option = Trim(cbConfig.Text) + "=" + Trim(txtConfig.Text);
-  ShowOutcomeAndClose(RetriedWrite(option) ? ops::Outcome::Information(ops::kSuccess)
-                                           : ops::Outcome::Warning(ops::kSaveFail));
+  ShowOutcomeAndClose(ops::WriteWithRetries(WriteOnConnection(), option));
 }
 
 void TForm1::btReadConfigClick(void*) {

@@ -14,6 +14,10 @@ bool RetriedWrite(const WriteOption& write, const std::string& option) {
   return false;
 }
 
+Outcome WriteWithRetries(const WriteOption& write, const std::string& option) {
+  return RetriedWrite(write, option) ? Outcome::Information(kSuccess) : Outcome::Warning(kSaveFail);
+}
+
 // ---------------------------------------------------------------- key-layout presets
 
 const std::vector<KeyLayoutPreset>& KeyLayoutPresets() {

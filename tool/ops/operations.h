@@ -45,6 +45,10 @@ using Report = std::function<void(const Outcome&)>;
 // The retried write: up to three writes, stopping at the first success.
 bool RetriedWrite(const WriteOption& write, const std::string& option);
 
+// One option string with the retried write, as the option panel writes it (the
+// serial number too): "Success!" or "Save config fail!".
+Outcome WriteWithRetries(const WriteOption& write, const std::string& option);
+
 // ---------------------------------------------------------------- key-layout presets
 
 struct KeyLayoutPreset {

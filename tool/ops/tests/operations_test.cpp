@@ -72,6 +72,20 @@ TEST(OpsSerialNumber, AcceptsSixByteIntegerTexts) {
   }
 }
 
+TEST(OpsOptionWrite, ThreeAttemptsThenTheOutcome) {
+  int calls = 0;
+  int failures = 2;
+  const ops::WriteOption write = [&](const std::string&) { return ++calls > failures; };
+  EXPECT_EQ(ops::WriteWithRetries(write, "A=1").text, "Success!");
+  EXPECT_EQ(calls, 3);
+  calls = 0;
+  failures = 3;
+  const ops::Outcome outcome = ops::WriteWithRetries(write, "A=1");
+  EXPECT_TRUE(outcome.Failed());
+  EXPECT_EQ(outcome.text, "Save config fail!");
+  EXPECT_EQ(calls, 3);
+}
+
 TEST(OpsOemIdentity, CutAndFailuresInOrder) {
   EXPECT_EQ(ops::CutOemName("ABCDEFGHIJKLMNOPQ"), "ABCDEFGHIJKLMNOP");
   Strings events;

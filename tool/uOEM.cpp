@@ -3,18 +3,12 @@
 #include <exception>
 
 #include "platform/process.h"
-#include "tool/sysutils.h"
-#include "tool/texts_cp936.h"
+#include "tool/ops/operations.h"
+#include "tool/ops/sysutils.h"
+#include "tool/ops/texts_cp936.h"
 #include "tool/vordlix.h"
 
 namespace {
-
-const char kMsgCannotConnect[] = "Can not connect to the device";
-const char kMsgSelectValue[] = "Pls select a Value";
-const char kMsgSaveFail[] = "Save config fail!";
-const char kMsgSuccess[] = "Success!";
-const char kMsgSelectVoice[] = "Please select a voice";
-const char kMsgConfigFileError[] = "Config file error";
 
 const char kTitle[] = "Quelmark Config";
 
@@ -42,22 +36,6 @@ void Control::Select(int index) {
   } else {
     ItemIndex = index;
     Text = Items[static_cast<std::size_t>(index)];
-  }
-}
-
-std::vector<std::string> KeyLayoutPreset(int index) {
-  switch (index) {
-    case 0: return {"ShowCheckin=0"};
-    case 1: return {"ShowCheckIn=1"};
-    case 2: return {"VTRAKeyLayouts=322A3023373839343536334344424131414244433133"};
-    case 3: return {"VTRAKeyLayouts=322A3023373839343536334344424131414231334443"};
-    case 4:
-      return {"ShowCheckIn=1", "~KeyLayout=1", "~ShowState=1",
-              "VTRAKeyLayouts=432A3734303835233936414231323344919294933233"};
-    case 5: return {"ShowCheckIn=0", "~KeyLayout=0", "~ShowState=0"};
-    case 6: return {"~PIN2Width=9"};
-    case 7: return {"~PIN2Width=5"};
-    default: return {};
   }
 }
 
@@ -111,10 +89,10 @@ void TForm1::LoadFormDescription() {
   btnOpen.OnClick = &TForm1::btnOpenClick;
   edtOEMVender = Make("edtOEMVender", K::LabeledEdit, "Panel2", 16, 32, 241, 21, "", 1);
   edtOEMVender.Label = cp936::kLabelVendor;
-  edtOEMVender.MaxLength = kOemNameMaxBytes;
+  edtOEMVender.MaxLength = ops::kOemNameMaxChars;
   edtProduct = Make("edtProduct", K::LabeledEdit, "Panel2", 16, 80, 241, 21, "", 2);
   edtProduct.Label = cp936::kLabelProduct;
-  edtProduct.MaxLength = kOemNameMaxBytes;
+  edtProduct.MaxLength = ops::kOemNameMaxChars;
 
   Label1 = Make("Label1", K::Label, "Panel1", 16, 12, 0, 13, "Config", -1);
   btWriteConfig = Make("btWriteConfig", K::Button, "Panel1", 126, 96, 75, 25, "Write", 0);
@@ -127,14 +105,7 @@ void TForm1::LoadFormDescription() {
 
   lblConfig = Make("lblConfig", K::Label, "Panel3", 16, 12, 0, 13, "KeyLayouts", -1);
   cbKeyLayouts = Make("cbKeyLayouts", K::DropDownList, "Panel3", 16, 32, 249, 21, "", 0);
-  cbKeyLayouts.Items = {"QuelmarkIII NoCheckIn/Out",
-                        "QuelmarkIII CheckIn/Out",
-                        "QuelmarkIII Original KeyLayout",
-                        "QuelmarkIII Overtime and InOut interchange",
-                        "R7 In/Out",
-                        "R7 No In/Out",
-                        "UserID_long=9",
-                        "UserID_long=5"};
+  for (const ops::KeyLayoutPreset& preset : ops::KeyLayoutPresets()) cbKeyLayouts.Items.push_back(preset.item);
   btnSetConfig = Make("btnSetConfig", K::Button, "Panel3", 190, 72, 75, 25, "SetConfig", 1);
   btnSetConfig.OnClick = &TForm1::btnSetConfigClick;
 
@@ -252,10 +223,10 @@ void TForm1::CloseConnection() {
   DeviceHandle = 0;
 }
 
-bool TForm1::RetriedWrite(const std::string& option) {
-  for (int attempt = 0; attempt < 3; ++attempt)
-    if (SetOption(DeviceHandle, option)) return true;
-  return false;
+bool TForm1::RetriedWrite(const std::string& option) { return ops::RetriedWrite(WriteOnConnection(), option); }
+
+ops::WriteOption TForm1::WriteOnConnection() {
+  return [this](const std::string& option) { return SetOption(DeviceHandle, option); };
 }
 
 // ---------------------------------------------------------------- message boxes
@@ -272,6 +243,11 @@ void TForm1::ShowInformation(const std::string& text) {
 
 void TForm1::ShowError(const std::string& text) { ShowBox(BoxKind::Error, "Error", text, BoxButton::OK); }
 
+void TForm1::ShowOutcome(const ops::Outcome& outcome) {
+  if (outcome.box == ops::Outcome::Box::Information) ShowInformation(outcome.text);
+  if (outcome.box == ops::Outcome::Box::Warning) ShowWarning(outcome.text);
+}
+
 void TForm1::ShowDefaultErrorReport(const std::string& message) {
   std::string text = message;
   if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
@@ -283,61 +259,63 @@ void TForm1::ShowDefaultErrorReport(const std::string& message) {
 void TForm1::btnOpenClick(void*) {
   // The cut keeps whole characters: a two-byte character that would straddle
   // byte 16 is left out.
-  edtOEMVender.Text = Cp936Cut(edtOEMVender.Text, kOemNameMaxBytes);
-  edtProduct.Text = Cp936Cut(edtProduct.Text, kOemNameMaxBytes);
+  edtOEMVender.Text = ops::CutOemName(edtOEMVender.Text);
+  edtProduct.Text = ops::CutOemName(edtProduct.Text);
   if (!ConnectFromSettings()) {
     ShowWarning(cp936::kMsgCannotConnectOem);
     return;
   }
   SettlePause();
-  if (!RetriedWrite("~OEMVendor=" + edtOEMVender.Text)) ShowWarning(cp936::kMsgVendorFail);
-  if (!RetriedWrite("~DeviceName=" + edtProduct.Text)) ShowWarning(cp936::kMsgProductFail);
+  ops::WriteOemIdentity(WriteOnConnection(), edtOEMVender.Text, edtProduct.Text,
+                        [this](const ops::Outcome& outcome) { ShowOutcome(outcome); });
   CloseConnection();
 }
 
 // ---------------------------------------------------------------- option panel
 
+// Success: closed, then the box; failure: the box, then closed.
+void TForm1::ShowOutcomeAndClose(const ops::Outcome& outcome) {
+  if (outcome.Failed()) {
+    ShowOutcome(outcome);
+    CloseConnection();
+  } else {
+    CloseConnection();
+    ShowOutcome(outcome);
+  }
+}
+
 void TForm1::btWriteConfigClick(void*) {
   if (Trim(cbConfig.Text).empty()) {
-    ShowWarning(kMsgSelectValue);
+    ShowWarning(ops::kSelectValue);
     return;
   }
   NormaliseAddress();
   const bool serialNumber = cbConfig.Text == cp936::kSerialNumberItem;
   std::string option;
   if (serialNumber) {
-    if (txtConfig.Text.size() != 6) {
-      ShowWarning(cp936::kMsgSerialLength);
+    const ops::SerialNumberCheck check = ops::CheckSerialNumber(txtConfig.Text);
+    if (!check.Accepted()) {
+      ShowOutcome(check.refusal);
       return;
     }
-    int32_t ignored = 0;
-    if (!TryStrToInt(txtConfig.Text, ignored)) {
-      ShowWarning(cp936::kMsgSerialInvalid);
-      return;
-    }
-    option = "~SerialNumber=" + Trim(txtConfig.Text);
+    option = check.option;
   }
   if (!ConnectFromSettings()) {
-    ShowWarning(kMsgCannotConnect);
+    ShowWarning(ops::kCannotConnect);
     return;
   }
   SettlePause();
   if (!serialNumber) option = Trim(cbConfig.Text) + "=" + Trim(txtConfig.Text);
-  if (RetriedWrite(option)) {
-    CloseConnection();
-    ShowInformation(kMsgSuccess);
-  } else {
-    ShowWarning(kMsgSaveFail);
-    CloseConnection();
-  }
+  ShowOutcomeAndClose(ops::WriteWithRetries(WriteOnConnection(), option));
 }
 
 void TForm1::btReadConfigClick(void*) {
   if (!ConnectFromSettings()) {
-    ShowWarning(kMsgCannotConnect);
+    ShowWarning(ops::kCannotConnect);
     return;
   }
-  const std::string name = cbConfig.Text == cp936::kSerialNumberItem ? "~SerialNumber" : Trim(cbConfig.Text);
+  const std::string name =
+      cbConfig.Text == cp936::kSerialNumberItem ? ops::kSerialNumberOption : Trim(cbConfig.Text);
   txtConfig.Text = GetOption(DeviceHandle, name);
   CloseConnection();
 }
@@ -346,60 +324,28 @@ void TForm1::btReadConfigClick(void*) {
 
 void TForm1::btnSetConfigClick(void*) {
   if (Trim(cbKeyLayouts.Text).empty()) {
-    ShowWarning(kMsgSelectValue);
+    ShowWarning(ops::kSelectValue);
     return;
   }
   if (!ConnectFromSettings()) {
-    ShowWarning(kMsgCannotConnect);
+    ShowWarning(ops::kCannotConnect);
     return;
   }
   SettlePause();
-  // Every string of the preset must reach the terminal. Each is written once;
-  // one that fails gets the retried write before the next string is written, and
-  // the last string always gets the retried write as well (a second write when
-  // the first succeeded). The first string that fails its attempts ends the chain.
-  const std::vector<std::string> strings = KeyLayoutPreset(cbKeyLayouts.ItemIndex);
-  bool ok = !strings.empty();
-  if (strings.size() == 1) {
-    ok = RetriedWrite(strings[0]);
-  } else {
-    for (std::size_t i = 0; ok && i < strings.size(); ++i) {
-      const bool last = i + 1 == strings.size();
-      const bool written = SetOption(DeviceHandle, strings[i]);
-      if (last || !written) ok = RetriedWrite(strings[i]);
-    }
-  }
-  if (ok) {
-    CloseConnection();
-    ShowInformation(kMsgSuccess);
-  } else {
-    ShowWarning(kMsgSaveFail);
-    CloseConnection();
-  }
+  // Every string of the preset must reach the terminal before "Success!"
+  // (ops::WritePreset).
+  ShowOutcomeAndClose(ops::WritePreset(WriteOnConnection(), cbKeyLayouts.ItemIndex));
 }
 
 // ---------------------------------------------------------------- voices
 
 void TForm1::btnSetVoicesClick(void*) {
   if (!ConnectFromSettings()) {
-    ShowWarning(kMsgCannotConnect);
+    ShowWarning(ops::kCannotConnect);
     return;
   }
-  if (cbVoices.Text.empty()) {
-    ShowWarning(kMsgSelectVoice);
-    CloseConnection();
-    return;
-  }
-  const std::string value = VoiceConfig ? VoiceConfig->ReadString(cbVoices.Text, "Voices", "") : std::string();
-  if (value.empty()) {
-    ShowWarning(kMsgConfigFileError);
-    CloseConnection();
-    return;
-  }
-  if (SetOption(DeviceHandle, "Voices=" + value))
-    ShowInformation(kMsgSuccess);
-  else
-    ShowWarning(kMsgSaveFail);
+  const ops::VoiceLookup voice = ops::LookUpVoice(VoiceConfig.get(), cbVoices.Text);
+  ShowOutcome(voice.Found() ? ops::WriteVoice(WriteOnConnection(), voice.option) : voice.refusal);
   CloseConnection();
 }
 
@@ -407,7 +353,7 @@ void TForm1::btnSetVoicesClick(void*) {
 
 void TForm1::Button2Click(void*) {
   if (!ConnectFromSettings()) {
-    ShowWarning(kMsgCannotConnect);
+    ShowWarning(ops::kCannotConnect);
     return;
   }
   Edit1.Text = GetOption(DeviceHandle, "V0");

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tool/voice_config.h"
+#include "tool/ops/operations.h"
+#include "tool/ops/voice_config.h"
 
 class TForm1;
 
@@ -39,7 +40,7 @@ struct Control {
   int ItemIndex = -1;  // lists: -1 = nothing selected
   bool Visible = true;
   bool Enabled = true;
-  std::size_t MaxLength = 0;  // bytes that can be typed; 0 = no limit
+  std::size_t MaxLength = 0;  // characters that can be typed (a two-byte CP936 character counts one); 0 = no limit
   int TabOrder = -1;          // place in its parent's tab order; -1 = takes no focus
   bool Down = false;          // SpeedButton: pressed
   int GroupIndex = 0;         // SpeedButton: pressing one of a group releases the others
@@ -149,15 +150,20 @@ class TForm1 {
   void ShowInformation(const std::string& text);  // "Information", one "OK" button
   void ShowError(const std::string& text);        // "Error", one "OK" button
   void ShowDefaultErrorReport(const std::string& message);
+  void ShowOutcome(const ops::Outcome& outcome);  // the outcome's box, if any
+  // After a write: on success the connection is closed before the box, on
+  // failure once the box has been dismissed.
+  void ShowOutcomeAndClose(const ops::Outcome& outcome);
 
   // Asks the front end to close the window (ends the program).
   void Close();
 
   // Writes one option string up to three times, stopping at the first success.
   bool RetriedWrite(const std::string& option);
+  // SetOption on the connection in the device-handle field.
+  ops::WriteOption WriteOnConnection();
 
   static constexpr uint32_t kSettlePauseMs = 300;
-  static constexpr std::size_t kOemNameMaxBytes = 16;
 
  private:
   void LoadFormDescription();
@@ -165,7 +171,3 @@ class TForm1 {
 
 // The size of a file, for the updater extraction (tool/uOEM_update.cpp).
 uint32_t FileSizeOnDisk(const std::string& path);
-
-// The option strings of the key-layout preset at a list index; empty when the
-// index is no preset. Rows 4 and 5 are chains of several strings.
-std::vector<std::string> KeyLayoutPreset(int index);

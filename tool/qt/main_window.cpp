@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
@@ -12,19 +13,28 @@
 #include <QScreen>
 #include <QToolButton>
 #include <QValidator>
+#include <cstdlib>
+#include <cstring>
 
 #include "tool/qt/cp936_codec.h"
 #include "tool/qt/icons.h"
+#include "tool/ops/sysutils.h"
+
+#if __has_include(<xcb/xcb.h>) && QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#define QUELMARK_HAVE_XCB 1
+#endif
 
 namespace {
 
-// Limits what can be typed to a number of CP936 bytes (a Chinese character counts
-// two), as the model's length limits count bytes.
-class ByteLimitValidator : public QValidator {
+// Limits what can be typed to a number of characters, counted as the model holds
+// them: CP936 characters (a Chinese character counts one; one without a CP936
+// form counts as the "?" it becomes).
+class LengthLimitValidator : public QValidator {
  public:
-  ByteLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+  LengthLimitValidator(std::size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
   State validate(QString& input, int&) const override {
-    return ToCp936(input).size() <= limit_ ? Acceptable : Invalid;
+    return Cp936Length(ToCp936(input)) <= limit_ ? Acceptable : Invalid;
   }
 
  private:
@@ -60,6 +70,59 @@ class QtMessagePort : public MessagePort {
 
 constexpr int kLabelAbove = 16;  // a labelled edit's label stands this far above the field
 
+#ifdef QUELMARK_HAVE_XCB
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  xcb_intern_atom_reply_t* reply =
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+  const xcb_atom_t atom = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+  std::free(reply);
+  return atom;
+}
+
+// The name of the running window manager (_NET_WM_NAME of the window that
+// _NET_SUPPORTING_WM_CHECK names on the root); empty when none says.
+std::string WindowManagerName(xcb_connection_t* c, xcb_window_t root) {
+  const xcb_atom_t check = Atom(c, "_NET_SUPPORTING_WM_CHECK");
+  xcb_get_property_reply_t* reply =
+      xcb_get_property_reply(c, xcb_get_property(c, 0, root, check, XCB_ATOM_WINDOW, 0, 1), nullptr);
+  xcb_window_t wm = XCB_WINDOW_NONE;
+  if (reply && xcb_get_property_value_length(reply) == 4)
+    wm = *static_cast<xcb_window_t*>(xcb_get_property_value(reply));
+  std::free(reply);
+  if (wm == XCB_WINDOW_NONE) return {};
+  reply = xcb_get_property_reply(
+      c, xcb_get_property(c, 0, wm, Atom(c, "_NET_WM_NAME"), Atom(c, "UTF8_STRING"), 0, 64), nullptr);
+  std::string name;
+  if (reply)
+    name.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+  std::free(reply);
+  return name;
+}
+#endif
+
+// The window has a dialog border: no minimise and no maximise. Qt declares that
+// through the Motif hints, which most window managers follow; Openbox ignores them
+// for minimise and offers it for every window except its helper types, so there
+// the window declares itself a toolbar-type window (decorated, focused, moved like
+// any other, without minimise, maximise, resize or full screen). Call before the
+// window is first shown: the type is read when the window is mapped.
+void DeclareFixedDialog(QWidget& window) {
+#ifdef QUELMARK_HAVE_XCB
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return;
+  xcb_connection_t* c = x11->connection();
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  if (!screen || WindowManagerName(c, screen->root) != "Openbox") return;
+  const xcb_window_t id = static_cast<xcb_window_t>(window.winId());
+  const xcb_atom_t type = Atom(c, "_NET_WM_WINDOW_TYPE_TOOLBAR");
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, Atom(c, "_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, 1, &type);
+  xcb_flush(c);
+#else
+  (void)window;
+#endif
+}
+
 }  // namespace
 
 MainWindow::MainWindow(TForm1& form, QWidget* parent) : QDialog(parent), form_(form) {
@@ -79,6 +142,7 @@ MainWindow::MainWindow(TForm1& form, QWidget* parent) : QDialog(parent), form_(f
   };
   SyncFromModel();
   ApplyOuterSize();
+  if (QGuiApplication::platformName() == QLatin1String("xcb")) DeclareFixedDialog(*this);
 }
 
 MainWindow::~MainWindow() {
@@ -123,7 +187,7 @@ void MainWindow::Build() {
       case ControlKind::Edit: {
         auto* edit = new QLineEdit(parent);
         edit->setTextMargins(0, 0, 0, 0);
-        if (c->MaxLength > 0) edit->setValidator(new ByteLimitValidator(c->MaxLength, edit));
+        if (c->MaxLength > 0) edit->setValidator(new LengthLimitValidator(c->MaxLength, edit));
         b.widget = edit;
         if (c->Kind == ControlKind::LabeledEdit) b.label = new QLabel(parent);
         break;
@@ -264,9 +328,8 @@ void MainWindow::RunClick(Control& control) {
 void MainWindow::ApplyOuterSize() {
   // The model's size is the outer size; the frame's share is known once the
   // window is on screen (none on platforms without decorations).
-  QSize frame(0, 0);
-  if (placed_) frame = frameGeometry().size() - geometry().size();
-  setFixedSize(form_.Width - frame.width(), form_.Height - frame.height());
+  frame_ = placed_ ? frameGeometry().size() - geometry().size() : QSize(0, 0);
+  setFixedSize(form_.Width - frame_.width(), form_.Height - frame_.height());
   if (form_.CenteredOnDesktop) {
     if (QScreen* screen = this->screen()) {
       const QRect area = screen->availableGeometry();
@@ -276,6 +339,11 @@ void MainWindow::ApplyOuterSize() {
   }
 }
 
+void MainWindow::FitToFrame() {
+  if (!placed_) return;
+  if (frameGeometry().size() - geometry().size() != frame_) ApplyOuterSize();
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   // Escape does not close the window: it has no cancel button.
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
@@ -283,6 +351,16 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QDialog::keyPressEvent(event);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QDialog::moveEvent(event);
+  FitToFrame();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  FitToFrame();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

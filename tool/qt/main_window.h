@@ -36,6 +36,10 @@ class MainWindow : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // A window manager puts its frame around the window after it is shown, and may
+  // change it later: the client size follows so that the outer size stays.
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   struct Binding {
@@ -46,6 +50,7 @@ class MainWindow : public QDialog {
     int shownIndex;
   };
   void Build();
+  void FitToFrame();
   Binding* Find(const std::string& name);
   const Binding* Find(const std::string& name) const;
 
@@ -53,4 +58,5 @@ class MainWindow : public QDialog {
   std::vector<Binding> bindings_;
   std::unique_ptr<MessagePort> port_;
   bool placed_ = false;
+  QSize frame_;  // the frame's share of the outer size, as last applied
 };

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "tool/tests/fake_terminal.h"
-#include "tool/texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 #include "tool/uOEM.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "tool/tests/fake_terminal.h"
+#include "tool/ops/operations.h"
 #include "tool/uOEM.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST(KeyLayoutPresets, NothingSelectedOrNoConnection) {
 
 TEST(KeyLayoutPresets, KeyLayoutValuesHoldEverySixteenLegendsOnce) {
   for (int index : {2, 3, 4}) {
-    const std::string option = KeyLayoutPreset(index).back();
+    const std::string option = ops::PresetStrings(index).back();
     const std::string hex = option.substr(option.find('=') + 1);
     ASSERT_EQ(hex.size(), 44u);
     std::string bytes;
@@ -123,8 +124,8 @@ TEST(KeyLayoutPresets, KeyLayoutValuesHoldEverySixteenLegendsOnce) {
     std::sort(legends.begin(), legends.end());
     EXPECT_EQ(legends, "#*0123456789ABCD") << index;
   }
-  EXPECT_TRUE(KeyLayoutPreset(-1).empty());
-  EXPECT_TRUE(KeyLayoutPreset(8).empty());
+  EXPECT_TRUE(ops::PresetStrings(-1).empty());
+  EXPECT_TRUE(ops::PresetStrings(8).empty());
 }
 
 }  // namespace

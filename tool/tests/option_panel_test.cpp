@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tool/tests/fake_terminal.h"
-#include "tool/texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 #include "tool/uOEM.h"
 
 namespace {

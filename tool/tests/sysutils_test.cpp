@@ -1,10 +1,10 @@
 // The integer conversion of the connection settings, trimming, and the byte-wise
 // CP936 helpers.
-#include "tool/sysutils.h"
+#include "tool/ops/sysutils.h"
 
 #include <gtest/gtest.h>
 
-#include "tool/texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 
 namespace {
 
@@ -117,6 +117,15 @@ TEST(Cp936Cut, CutsToWholeCharactersWithinTheLimit) {
     EXPECT_EQ(cut, c.expected);
     EXPECT_LE(cut.size(), 16u);
   }
+}
+
+TEST(Cp936Length, CountsCharactersNotBytes) {
+  const std::string han = cp936::kSerialNumberItem;  // three characters, six bytes
+  EXPECT_EQ(Cp936Length(""), 0u);
+  EXPECT_EQ(Cp936Length("0123456789ABCDEF"), 16u);
+  EXPECT_EQ(Cp936Length(han), 3u);
+  EXPECT_EQ(Cp936Length("x" + han + "y"), 5u);
+  EXPECT_EQ(Cp936Length("ab\xD0"), 3u);  // a lone lead byte at the end is one character
 }
 
 }  // namespace

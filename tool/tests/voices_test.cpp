@@ -9,7 +9,7 @@
 
 #include "tool/tests/fake_terminal.h"
 #include "tool/uOEM.h"
-#include "tool/voice_config.h"
+#include "tool/ops/voice_config.h"
 
 namespace {
 
@@ -74,6 +74,44 @@ TEST(VoiceSelection, Paths) {
     expected.insert(expected.end(), c.afterConnect.begin(), c.afterConnect.end());
     EXPECT_EQ(rig.terminal.trace, expected);
     EXPECT_EQ(form.DeviceHandle, 0);
+  }
+}
+
+// The file is read as a Windows INI reader reads it, and a value is sent whole or
+// not at all: a cut or joined value must never reach the terminal as "Success!".
+TEST(VoiceSelection, FileRulesNeverSendAWrongValue) {
+  const std::string long250(250, '7');   // a line of 256 bytes
+  const std::string longest(392, '8');   // "Voices=" and 392 bytes: the 399 a write request holds
+  const std::string tooLong(393, '9');
+  struct Case {
+    const char* what;
+    std::string file;
+    std::string sent;  // empty: "Config file error", nothing written
+  };
+  const Case cases[] = {
+      {"line longer than 199 bytes", "[QZX]\nVoices=" + long250 + "\n", long250},
+      {"first of two keys wins", "[QZX]\nVoices=5\nVoices=6\n", "5"},
+      {"first of two keys wins, other case", "[QZX]\nvoices=5\nVOICES=6\n", "5"},
+      {"indented line continues nothing", "[QZX]\nVoices=5\n  6\n", "5"},
+      {"semicolon inside a value", "[QZX]\nVoices=5 ;6\n", "5 ;6"},
+      {"quotes around the value", "[QZX]\nVoices=\"5 6\"\n", "5 6"},
+      {"CR LF line ends", "[Other]\r\nVoices=1\r\n[QZX]\r\nVoices=5\r\n", "5"},
+      {"longest value that fits", "[QZX]\nVoices=" + longest + "\n", longest},
+      {"value too long to send whole", "[QZX]\nVoices=" + tooLong + "\n", ""},
+      {"NUL inside the value", std::string("[QZX]\nVoices=5\0" "6\n", 17), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    VoiceFile file(&c.file);
+    TForm1 form;
+    Rig rig(form);
+    form.VoiceConfig.reset(new IniVoiceConfig(file.path()));
+    form.cbVoices.Select(0);
+    form.Click(form.btnSetVoices);
+    const Trace expected =
+        c.sent.empty() ? Trace{Net(), Warning("Config file error"), Close()}
+                       : Trace{Net(), Get("Voices"), Set("Voices=" + c.sent), Information("Success!"), Close()};
+    EXPECT_EQ(rig.terminal.trace, expected);
   }
 }
 

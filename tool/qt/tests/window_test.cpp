@@ -22,7 +22,7 @@
 #include "tool/qt/icons.h"
 #include "tool/qt/main_window.h"
 #include "tool/tests/fake_terminal.h"
-#include "tool/texts_cp936.h"
+#include "tool/ops/texts_cp936.h"
 
 namespace {
 
@@ -194,7 +194,7 @@ TEST_F(Window, ChineseTextsCrossTheBoundaryAsCp936Bytes) {
   EXPECT_EQ(form.cbConfig.Text, "Raw");
 }
 
-TEST_F(Window, OemNamesAreLimitedTo16BytesWhenTyped) {
+TEST_F(Window, OemNamesTake16CharactersAndTheWriterCutsTo16Bytes) {
   form.Panel2.Visible = true;
   window->SyncFromModel();
   QLineEdit* vendor = Get<QLineEdit>("edtOEMVender");
@@ -202,12 +202,24 @@ TEST_F(Window, OemNamesAreLimitedTo16BytesWhenTyped) {
   QTest::keyClicks(vendor, "ABCDEFGHIJKLMNOPQRST");
   EXPECT_EQ(vendor->text(), QString("ABCDEFGHIJKLMNOP"));
   vendor->clear();
-  // Ten characters, 20 bytes, typed one by one.
-  for (QChar ch : QString::fromUtf8("厂商名称厂商名称厂商")) {
+  // Twenty two-byte characters typed one by one: sixteen are taken (32 bytes).
+  const QString typed = QString::fromUtf8("厂商名称厂商名称厂商名称厂商名称厂商名称");
+  for (QChar ch : typed) {
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
     QApplication::sendEvent(vendor, &press);
   }
-  EXPECT_EQ(vendor->text(), QString::fromUtf8("厂商名称厂商名称"));
+  EXPECT_EQ(vendor->text(), typed.left(16));
+  // A character without a CP936 form counts as the one "?" it becomes.
+  Get<QLineEdit>("edtProduct")->setText(QString::fromUtf8("😀"));
+  QTest::keyClicks(Get<QLineEdit>("edtProduct"), "ABCDEFGHIJKLMNOPQ");
+  EXPECT_EQ(Get<QLineEdit>("edtProduct")->text(), QString::fromUtf8("😀ABCDEFGHIJKLMNO"));
+
+  // The writer then cuts each name to its first 16 bytes, in the field too.
+  terminal().nextHandle = 0;
+  Get<QPushButton>("btnOpen")->click();
+  EXPECT_EQ(vendor->text(), typed.left(8));
+  EXPECT_EQ(form.edtOEMVender.Text.size(), 16u);
+  EXPECT_EQ(Get<QLineEdit>("edtProduct")->text(), QString::fromUtf8("?ABCDEFGHIJKLMNO"));
 }
 
 TEST_F(Window, BoxesOfTheQtPort) {

@@ -34,6 +34,9 @@ inline bool IsCp936LeadByte(unsigned char byte) { return byte >= 0x81 && byte <=
 // character are left as they are: a trail byte may lie in the range of a to z.
 std::string UpperAscii(const std::string& text);
 
+// The number of characters: a two-byte character counts one.
+std::size_t Cp936Length(const std::string& text);
+
 // The longest start of the text that has at most maxBytes bytes and does not
 // end in the middle of a two-byte character.
 std::string Cp936Cut(const std::string& text, std::size_t maxBytes);

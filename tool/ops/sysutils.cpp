@@ -1,4 +1,4 @@
-#include "tool/sysutils.h"
+#include "tool/ops/sysutils.h"
 
 #include "platform/strtoint.h"
 
@@ -36,6 +36,12 @@ std::string UpperAscii(const std::string& text) {
     i += len;
   }
   return result;
+}
+
+std::size_t Cp936Length(const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); i += CharLength(text, i)) ++count;
+  return count;
 }
 
 std::string Cp936Cut(const std::string& text, std::size_t maxBytes) {

@@ -12,9 +12,10 @@ class VoiceConfigReader {
                                  const std::string& defaultValue) const = 0;
 };
 
-// Reads an INI file (inih's INIReader) afresh at every look-up, so that a file
-// edited while the window is open counts at the next click. Section and key names
-// match without regard to case; values are the file's bytes (CP936), unconverted.
+// Reads an INI file afresh at every look-up, so that a file edited while the
+// window is open counts at the next click, with the rules of tool/ops/ini_file.h
+// (the first key of a section wins, no line-length limit). Values are the file's
+// bytes (CP936), unconverted.
 class IniVoiceConfig : public VoiceConfigReader {
  public:
   explicit IniVoiceConfig(std::string path) : path_(std::move(path)) {}

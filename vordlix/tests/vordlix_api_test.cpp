@@ -1,16 +1,22 @@
 // The C functions' argument handling, module choice, addresses and environment.
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "peer_fixture.h"
 #include "test_peer.h"
 #include "transport.h"
 #include "vordlix.h"
+#include "wire.h"
 
 namespace vordlix {
 namespace {
@@ -112,6 +118,87 @@ TEST(VordlixApiTest, LocalPortVariableIsHonoured) {
   const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, kLimitMs, 0);
   EXPECT_NE(h, 0);
   VORDLIX_CLOSE(h);
+}
+
+// A UDP socket bound to address:port (port 0: any), closed with the object.
+struct Socket {
+  int fd = -1;
+  uint16_t port = 0;
+  Socket(const char* address, uint16_t want) {
+    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    a.sin_port = htons(want);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~Socket() { ::close(fd); }
+  void SendTo(uint16_t to, const std::vector<uint8_t>& bytes) const {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(to);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+};
+
+// A free local UDP port (free a moment ago) for VORDLIX_LOCAL_PORT.
+uint16_t FreePort() { return Socket("127.0.0.1", 0).port; }
+
+// Other sockets on the machine answer before the terminal, with the right
+// connection id and sequence number: only the terminal's own address and port
+// count, also when the address map chose them.
+TEST(VordlixApiTest, RepliesFromAnyoneButTheTerminalAreIgnored) {
+  const uint16_t local = FreePort();
+  setenv("VORDLIX_LOCAL_PORT", std::to_string(local).c_str(), 1);
+  auto peer = testpeer::TestPeer::StartUdp();
+  Socket other_port("127.0.0.1", 0);              // the terminal's address, another port
+  Socket other_address("127.0.0.2", peer->port());  // the terminal's port, another address
+  ASSERT_NE(other_port.port, 0);
+  ASSERT_NE(other_address.port, 0);
+  peer->SetHandler([&](const testpeer::Packet& p) -> std::optional<testpeer::Reply> {
+    if (p.command != 1100 && p.command != 111) return std::nullopt;
+    for (const Socket* s : {&other_port, &other_address}) {
+      std::vector<uint8_t> forged;
+      if (p.command == 111) {  // a whole forged memory read
+        const uint8_t announce[8] = {4, 0, 0, 0, 0, 4, 0, 0};
+        s->SendTo(local, wire::BuildPacket(1500, p.connection, p.sequence, announce, 8));
+        s->SendTo(local, wire::BuildPacket(1501, 0, p.sequence, reinterpret_cast<const uint8_t*>("evil"), 4));
+        s->SendTo(local, wire::BuildPacket(2000, 0, p.sequence, nullptr, 0));
+      } else {
+        s->SendTo(local, wire::BuildPacket(2000, p.connection, p.sequence,
+                                           reinterpret_cast<const uint8_t*>("forged"), 7));
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the forgeries arrive first
+    if (p.command == 1100) return testpeer::Reply{2000, {'r', 'e', 'a', 'l', 0}};
+    return std::nullopt;
+  });
+  peer->SetMemory({'g', 'o', 'o', 'd'});
+  for (bool mapped : {false, true}) {
+    SCOPED_TRACE(mapped ? "through the address map" : "direct");
+    const std::string map = "terminal.invalid=127.0.0.1:" + std::to_string(peer->port());
+    setenv("VORDLIX_NET_MAP", map.c_str(), 1);
+    const int32_t h = VORDLIX_INIT("vxnet.dll", mapped ? "terminal.invalid" : "127.0.0.1", peer->port(), 0, kLimitMs, 0);
+    unsetenv("VORDLIX_NET_MAP");
+    ASSERT_NE(h, 0);
+    char buf[16] = {};
+    uint16_t reply = 1100;
+    EXPECT_EQ(VORDLIX_SENDCMD(h, &reply, buf, sizeof buf, 0, kLimitMs), VORDLIX_OK);
+    EXPECT_EQ(reply, 2000);
+    EXPECT_STREQ(buf, "real");
+    const uint8_t read[8] = {0, 0, 0, 0, 4, 0, 0, 0};
+    std::memcpy(buf, read, 8);
+    reply = 111;
+    EXPECT_EQ(VORDLIX_SENDCMD(h, &reply, buf, sizeof buf, 8, kLimitMs), VORDLIX_OK);
+    EXPECT_EQ(reply, 2000);
+    EXPECT_STREQ(buf, "good");
+    VORDLIX_CLOSE(h);
+  }
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
 }
 
 // Bad handles and buffers on an open connection of either transport.

@@ -201,6 +201,89 @@ TEST(VordlixApiTest, RepliesFromAnyoneButTheTerminalAreIgnored) {
   setenv("VORDLIX_LOCAL_PORT", "0", 1);
 }
 
+std::vector<uint8_t> Pattern(std::size_t n, uint8_t seed) {
+  std::vector<uint8_t> b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 8));
+  return b;
+}
+
+// One option read and one memory read on a connection to peer i; true when both
+// came back with that peer's data.
+bool AskPeer(int32_t h, int i, const std::vector<uint8_t>& memory) {
+  char text[32] = "Name";
+  uint16_t reply = 11;
+  if (VORDLIX_SENDCMD(h, &reply, text, sizeof text, 5, kLimitMs) != VORDLIX_OK || reply != 2000) return false;
+  if (std::string(text) != "Name=peer" + std::to_string(i)) return false;
+  std::vector<uint8_t> buf(memory.size());
+  wire::Put32(&buf[0], 0);
+  wire::Put32(&buf[4], static_cast<uint32_t>(memory.size()));
+  reply = 111;
+  if (VORDLIX_SENDCMD(h, &reply, buf.data(), static_cast<int32_t>(buf.size()), 8, kLimitMs) != VORDLIX_OK) return false;
+  return reply == 2000 && buf == memory;
+}
+
+// Terminals that reply to one fixed port of the host, as boot loaders reply to
+// port 4370: the connections of one process share that local port, and each
+// takes its own terminal's replies, used in turn or from several threads at once.
+TEST(VordlixApiTest, ConnectionsShareTheLocalPortAndEachTakesItsTerminalsReplies) {
+  const uint16_t local = FreePort();
+  setenv("VORDLIX_LOCAL_PORT", std::to_string(local).c_str(), 1);
+  constexpr int kPeers = 3;
+  std::vector<std::unique_ptr<testpeer::TestPeer>> peers;
+  std::vector<std::vector<uint8_t>> memories;
+  std::vector<int32_t> handles;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(testpeer::TestPeer::StartUdp());
+    peers[i]->SetReplyPort(local);
+    peers[i]->SetOption("Name", "peer" + std::to_string(i));
+    memories.push_back(Pattern(6000, static_cast<uint8_t>(i * 50)));
+    peers[i]->SetMemory(memories[i]);
+    handles.push_back(VORDLIX_INIT("vxnet.dll", "127.0.0.1", peers[i]->port(), 0, kLimitMs, 0));
+    ASSERT_NE(handles[i], 0) << "peer " << i;
+  }
+  for (int round = 0; round < 5; ++round)
+    for (int i = 0; i < kPeers; ++i) EXPECT_TRUE(AskPeer(handles[i], i, memories[i])) << "peer " << i;
+
+  std::vector<int> good(kPeers, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kPeers; ++i)
+    threads.emplace_back([&, i] {
+      for (int n = 0; n < 40; ++n) good[i] += AskPeer(handles[i], i, memories[i]);
+      // A block into the terminal too: 1500, chunks, a command.
+      const auto block = Pattern(5000, static_cast<uint8_t>(i));
+      const uint8_t params[8] = {};
+      uint16_t reply = 110;
+      good[i] += VORDLIX_SENDCMDDATA(handles[i], &reply, block.data(), 5000, params, 8, kLimitMs) == VORDLIX_OK &&
+                 reply == 2000;
+    });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kPeers; ++i) {
+    EXPECT_EQ(good[i], 41) << "peer " << i;
+    const auto transfers = peers[i]->Transfers();
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_EQ(transfers[0].block, Pattern(5000, static_cast<uint8_t>(i)));
+  }
+
+  // A second connection to a terminal that answers the sending port gets a socket
+  // of its own; both work.
+  auto plain = testpeer::TestPeer::StartUdp();
+  plain->SetOption("Name", "peer9");
+  const int32_t first = VORDLIX_INIT("vxnet.dll", "127.0.0.1", plain->port(), 0, kLimitMs, 0);
+  const int32_t second = VORDLIX_INIT("vxnet.dll", "127.0.0.1", plain->port(), 0, kLimitMs, 0);
+  for (int32_t h : {first, second}) {
+    char text[32] = "Name";
+    uint16_t reply = 11;
+    EXPECT_EQ(VORDLIX_SENDCMD(h, &reply, text, sizeof text, 5, kLimitMs), VORDLIX_OK);
+    EXPECT_STREQ(text, "Name=peer9");
+    VORDLIX_CLOSE(h);
+  }
+
+  // Once every connection is closed the port is free again.
+  for (int32_t h : handles) VORDLIX_CLOSE(h);
+  EXPECT_EQ(Socket("0.0.0.0", local).port, local);
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+}
+
 // Bad handles and buffers on an open connection of either transport.
 TEST_P(VordlixPeerTest, BadHandlesAndBuffersFailWithTheFailureCode) {
   ASSERT_NE(Open(), 0);

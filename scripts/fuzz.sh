@@ -21,7 +21,9 @@ for exe in "$build"/bin/fuzz_*; do
   work="$build/corpus/$name"   # new inputs go here, the seeds stay as they are
   mkdir -p "$work"
   dirs=("$work")
-  [ -d "bootloader/fuzz/corpus/$name" ] && dirs+=("bootloader/fuzz/corpus/$name")
+  for seeds in */fuzz/corpus/"$name"; do
+    [ -d "$seeds" ] && dirs+=("$seeds")
+  done
   echo "fuzz: $name for ${seconds}s"
   if ! "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$build/artifacts/$name-" "${dirs[@]}" 2>"$build/$name.log"; then

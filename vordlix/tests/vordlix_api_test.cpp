@@ -16,7 +16,7 @@
 #include "test_peer.h"
 #include "transport.h"
 #include "vordlix.h"
-#include "wire.h"
+#include "vordlix/src/wire.h"
 
 namespace vordlix {
 namespace {

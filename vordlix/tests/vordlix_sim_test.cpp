@@ -33,8 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "vordlix.h"
-#include "wire.h"
+#include "vordlix/include/vordlix.h"
+#include "vordlix/src/wire.h"
 
 namespace vordlix {
 namespace {

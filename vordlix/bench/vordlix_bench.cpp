@@ -1,13 +1,18 @@
 // vordlix-bench: round trips per second of VORDLIX_SENDCMD, bytes per second of
 // VORDLIX_SENDCMDDATA, and the protocol's overhead (bytes on the wire per payload
 // byte), against the test peer on loopback UDP and on a pseudo-terminal.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vordlix/testpeer/test_peer.h"
@@ -101,6 +106,52 @@ void Overhead(bool serial) {
   VORDLIX_CLOSE(h);
 }
 
+// A local UDP port that was free a moment ago.
+uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// k connections to k peers through one shared local port, one thread each: round
+// trips per second in all.
+void SharedRoundTrips(int k, int n) {
+  std::vector<std::unique_ptr<TestPeer>> peers;
+  std::vector<int32_t> handles;
+  for (int i = 0; i < k; ++i) {
+    peers.push_back(TestPeer::StartUdp());
+    handles.push_back(Open(false, *peers.back()));
+    if (!handles.back()) {
+      std::printf("  cannot connect\n");
+      return;
+    }
+  }
+  std::vector<int> ok(k, 0);
+  const auto t0 = Clock::now();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < k; ++i)
+    threads.emplace_back([&, i] {
+      for (int j = 0; j < n / k; ++j) {
+        uint16_t reply = 2000;
+        VORDLIX_SENDCMD(handles[i], &reply, nullptr, 0, 0, 1000);
+        ok[i] += reply == 2000;
+      }
+    });
+  for (auto& t : threads) t.join();
+  const double s = Seconds(t0);
+  int all = 0;
+  for (int v : ok) all += v;
+  std::printf("  %d connections, %d threads, one socket:  %9.0f round trips per second in all (%d of %d answered)\n", k,
+              k, all / s, all, n / k * k);
+  for (int32_t h : handles) VORDLIX_CLOSE(h);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +162,11 @@ int main(int argc, char** argv) {
   Transfer(false, 20464, 200);
   Transfer(false, 1 << 20, 5);
   Overhead(false);
+  std::printf("\nUDP, connections sharing one local port (as on port 4370):\n");
+  setenv("VORDLIX_LOCAL_PORT", std::to_string(FreePort()).c_str(), 1);
+  RoundTrips(false, n);
+  SharedRoundTrips(3, n);
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
   std::printf("\nSerial frames on a pseudo-terminal (2,032-byte chunks; a pty does not pace to the baud rate):\n");
   RoundTrips(true, n / 4);
   Transfer(true, 20464, 100);

@@ -15,7 +15,7 @@ namespace vordlix {
 
 class Session {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Transport::Clock;
 
   Session(std::unique_ptr<Transport> transport, int32_t device_id);
 
@@ -42,9 +42,10 @@ class Session {
     std::vector<uint8_t> data;
   };
   // Sends one request with a new sequence number and waits for its reply.
-  // read_cap: the most bytes a memory read (111) may collect.
+  // read_cap: the most bytes a memory read (111) may collect; not_before: the
+  // earliest time of the first send.
   int32_t Exchange(uint16_t command, const uint8_t* data, std::size_t n, Clock::time_point deadline,
-                   Answer* out, std::size_t read_cap = 0);
+                   Answer* out, std::size_t read_cap = 0, Clock::time_point not_before = {});
   uint16_t NextSequence();
 
   std::unique_ptr<Transport> transport_;

@@ -3,6 +3,7 @@
 // serial frames on a tty (serial_transport.cpp).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,11 +14,16 @@ namespace vordlix {
 
 class Transport {
  public:
+  using Clock = std::chrono::steady_clock;
   virtual ~Transport() = default;
+  // The time the protocol core measures its waits and limits in. Time passes in
+  // Receive; a scripted transport may keep a clock of its own.
+  virtual Clock::time_point Now() const { return Clock::now(); }
   // Sends one packet; false on an I/O error.
   virtual bool Send(const uint8_t* packet, std::size_t n) = 0;
-  // Waits up to timeout_ms for one packet. Returns 1 with *packet filled, 0 on
-  // time-out, -1 on an I/O error.
+  // Waits up to timeout_ms for one packet (the UDP transport: one from the
+  // terminal's address and port; others are dropped). Returns 1 with *packet
+  // filled, 0 on time-out, -1 on an I/O error.
   virtual int Receive(std::vector<uint8_t>* packet, int timeout_ms) = 0;
   // The largest packet data (behind the 8-byte header) that one packet may carry.
   virtual std::size_t MaxData() const = 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -74,8 +75,10 @@ struct TestPeer::Impl {
   uint64_t bytes_in = 0, bytes_out = 0;
   w::FrameReader reader;
 
-  // Where the current request came from; replies go there.
+  // Where the current request came from; replies go there (to reply_port of that
+  // address when it is set, as a boot loader replies to port 4370).
   sockaddr_in from{};
+  std::atomic<uint16_t> reply_port{0};
 
   ~Impl() {
     if (stop_pipe[1] >= 0) {
@@ -112,7 +115,9 @@ struct TestPeer::Impl {
       }
       bytes_out += frame.size();
     } else {
-      if (::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from) > 0)
+      sockaddr_in to = from;
+      if (const uint16_t port = reply_port) to.sin_port = htons(port);
+      if (::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0)
         bytes_out += packet.size();
     }
   }
@@ -372,6 +377,7 @@ void TestPeer::InjectFault(Fault fault, uint16_t command, int nth, int delay_ms)
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->faults.push_back({fault, command, nth < 1 ? 1 : nth, delay_ms});
 }
+void TestPeer::SetReplyPort(uint16_t port) { impl_->reply_port = port; }
 void TestPeer::SetSilent(bool silent) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->silent = silent;

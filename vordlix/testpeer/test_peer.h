@@ -29,7 +29,9 @@
 //   for the default), then SetReply's table. The callback runs on the peer's thread
 //   without the peer's lock held. A scripted reply code 2004 ("no reply yet") is
 //   sent but not stored, so the resend of that request is executed again.
-// - Replies go to the source address and port of the request.
+// - Replies go to the source address and port of the request; after
+//   SetReplyPort(p) to port p of the source address, whatever port the request
+//   came from (as a boot loader replies to port 4370).
 // The protocol itself (records, repeats, transfers, the commands) is the
 // terminal-side server core (sim/terminal/server_core.h); the peer adds the
 // thread, the socket or pseudo-terminal, the scripting, the faults and the log.
@@ -112,6 +114,8 @@ class TestPeer {
   // Faults. A fault applies once, to the nth executed request (repeats excluded)
   // of command (kAnyCommand: any) counted from now; several may be pending.
   void InjectFault(Fault fault, uint16_t command = kAnyCommand, int nth = 1, int delay_ms = 0);
+  // Replies go to this port of the request's source address (0: its source port).
+  void SetReplyPort(uint16_t port);
   // Silent: nothing is answered at all (a dead terminal); packets are still logged.
   void SetSilent(bool silent);
 

@@ -1,16 +1,22 @@
 // The C functions' argument handling, module choice, addresses and environment.
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "vordlix/tests/peer_fixture.h"
 #include "vordlix/testpeer/test_peer.h"
 #include "vordlix/src/transport.h"
 #include <vordlix/vordlix.h>
+#include "vordlix/src/wire.h"
 
 namespace vordlix {
 namespace {
@@ -112,6 +118,171 @@ TEST(VordlixApiTest, LocalPortVariableIsHonoured) {
   const int32_t h = VORDLIX_INIT("vxnet.dll", "127.0.0.1", peer->port(), 0, kLimitMs, 0);
   EXPECT_NE(h, 0);
   VORDLIX_CLOSE(h);
+}
+
+// A UDP socket bound to address:port (port 0: any), closed with the object.
+struct Socket {
+  int fd = -1;
+  uint16_t port = 0;
+  Socket(const char* address, uint16_t want) {
+    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    a.sin_port = htons(want);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~Socket() { ::close(fd); }
+  void SendTo(uint16_t to, const std::vector<uint8_t>& bytes) const {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(to);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+};
+
+// A free local UDP port (free a moment ago) for VORDLIX_LOCAL_PORT.
+uint16_t FreePort() { return Socket("127.0.0.1", 0).port; }
+
+// Other sockets on the machine answer before the terminal, with the right
+// connection id and sequence number: only the terminal's own address and port
+// count, also when the address map chose them.
+TEST(VordlixApiTest, RepliesFromAnyoneButTheTerminalAreIgnored) {
+  const uint16_t local = FreePort();
+  setenv("VORDLIX_LOCAL_PORT", std::to_string(local).c_str(), 1);
+  auto peer = testpeer::TestPeer::StartUdp();
+  Socket other_port("127.0.0.1", 0);              // the terminal's address, another port
+  Socket other_address("127.0.0.2", peer->port());  // the terminal's port, another address
+  ASSERT_NE(other_port.port, 0);
+  ASSERT_NE(other_address.port, 0);
+  peer->SetHandler([&](const testpeer::Packet& p) -> std::optional<testpeer::Reply> {
+    if (p.command != 1100 && p.command != 111) return std::nullopt;
+    for (const Socket* s : {&other_port, &other_address}) {
+      std::vector<uint8_t> forged;
+      if (p.command == 111) {  // a whole forged memory read
+        const uint8_t announce[8] = {4, 0, 0, 0, 0, 4, 0, 0};
+        s->SendTo(local, wire::BuildPacket(1500, p.connection, p.sequence, announce, 8));
+        s->SendTo(local, wire::BuildPacket(1501, 0, p.sequence, reinterpret_cast<const uint8_t*>("evil"), 4));
+        s->SendTo(local, wire::BuildPacket(2000, 0, p.sequence, nullptr, 0));
+      } else {
+        s->SendTo(local, wire::BuildPacket(2000, p.connection, p.sequence,
+                                           reinterpret_cast<const uint8_t*>("forged"), 7));
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the forgeries arrive first
+    if (p.command == 1100) return testpeer::Reply{2000, {'r', 'e', 'a', 'l', 0}};
+    return std::nullopt;
+  });
+  peer->SetMemory({'g', 'o', 'o', 'd'});
+  for (bool mapped : {false, true}) {
+    SCOPED_TRACE(mapped ? "through the address map" : "direct");
+    const std::string map = "terminal.invalid=127.0.0.1:" + std::to_string(peer->port());
+    setenv("VORDLIX_NET_MAP", map.c_str(), 1);
+    const int32_t h = VORDLIX_INIT("vxnet.dll", mapped ? "terminal.invalid" : "127.0.0.1", peer->port(), 0, kLimitMs, 0);
+    unsetenv("VORDLIX_NET_MAP");
+    ASSERT_NE(h, 0);
+    char buf[16] = {};
+    uint16_t reply = 1100;
+    EXPECT_EQ(VORDLIX_SENDCMD(h, &reply, buf, sizeof buf, 0, kLimitMs), VORDLIX_OK);
+    EXPECT_EQ(reply, 2000);
+    EXPECT_STREQ(buf, "real");
+    const uint8_t read[8] = {0, 0, 0, 0, 4, 0, 0, 0};
+    std::memcpy(buf, read, 8);
+    reply = 111;
+    EXPECT_EQ(VORDLIX_SENDCMD(h, &reply, buf, sizeof buf, 8, kLimitMs), VORDLIX_OK);
+    EXPECT_EQ(reply, 2000);
+    EXPECT_STREQ(buf, "good");
+    VORDLIX_CLOSE(h);
+  }
+  peer.reset();  // its thread uses the other sockets
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+}
+
+std::vector<uint8_t> Pattern(std::size_t n, uint8_t seed) {
+  std::vector<uint8_t> b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 8));
+  return b;
+}
+
+// One option read and one memory read on a connection to peer i; true when both
+// came back with that peer's data.
+bool AskPeer(int32_t h, int i, const std::vector<uint8_t>& memory) {
+  char text[32] = "Name";
+  uint16_t reply = 11;
+  if (VORDLIX_SENDCMD(h, &reply, text, sizeof text, 5, kLimitMs) != VORDLIX_OK || reply != 2000) return false;
+  if (std::string(text) != "Name=peer" + std::to_string(i)) return false;
+  std::vector<uint8_t> buf(memory.size());
+  wire::Put32(&buf[0], 0);
+  wire::Put32(&buf[4], static_cast<uint32_t>(memory.size()));
+  reply = 111;
+  if (VORDLIX_SENDCMD(h, &reply, buf.data(), static_cast<int32_t>(buf.size()), 8, kLimitMs) != VORDLIX_OK) return false;
+  return reply == 2000 && buf == memory;
+}
+
+// Terminals that reply to one fixed port of the host, as boot loaders reply to
+// port 4370: the connections of one process share that local port, and each
+// takes its own terminal's replies, used in turn or from several threads at once.
+TEST(VordlixApiTest, ConnectionsShareTheLocalPortAndEachTakesItsTerminalsReplies) {
+  const uint16_t local = FreePort();
+  setenv("VORDLIX_LOCAL_PORT", std::to_string(local).c_str(), 1);
+  constexpr int kPeers = 3;
+  std::vector<std::unique_ptr<testpeer::TestPeer>> peers;
+  std::vector<std::vector<uint8_t>> memories;
+  std::vector<int32_t> handles;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(testpeer::TestPeer::StartUdp());
+    peers[i]->SetReplyPort(local);
+    peers[i]->SetOption("Name", "peer" + std::to_string(i));
+    memories.push_back(Pattern(6000, static_cast<uint8_t>(i * 50)));
+    peers[i]->SetMemory(memories[i]);
+    handles.push_back(VORDLIX_INIT("vxnet.dll", "127.0.0.1", peers[i]->port(), 0, kLimitMs, 0));
+    ASSERT_NE(handles[i], 0) << "peer " << i;
+  }
+  for (int round = 0; round < 5; ++round)
+    for (int i = 0; i < kPeers; ++i) EXPECT_TRUE(AskPeer(handles[i], i, memories[i])) << "peer " << i;
+
+  std::vector<int> good(kPeers, 0);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kPeers; ++i)
+    threads.emplace_back([&, i] {
+      for (int n = 0; n < 40; ++n) good[i] += AskPeer(handles[i], i, memories[i]);
+      // A block into the terminal too: 1500, chunks, a command.
+      const auto block = Pattern(5000, static_cast<uint8_t>(i));
+      const uint8_t params[8] = {};
+      uint16_t reply = 110;
+      good[i] += VORDLIX_SENDCMDDATA(handles[i], &reply, block.data(), 5000, params, 8, kLimitMs) == VORDLIX_OK &&
+                 reply == 2000;
+    });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kPeers; ++i) {
+    EXPECT_EQ(good[i], 41) << "peer " << i;
+    const auto transfers = peers[i]->Transfers();
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_EQ(transfers[0].block, Pattern(5000, static_cast<uint8_t>(i)));
+  }
+
+  // A second connection to a terminal that answers the sending port gets a socket
+  // of its own; both work.
+  auto plain = testpeer::TestPeer::StartUdp();
+  plain->SetOption("Name", "peer9");
+  const int32_t first = VORDLIX_INIT("vxnet.dll", "127.0.0.1", plain->port(), 0, kLimitMs, 0);
+  const int32_t second = VORDLIX_INIT("vxnet.dll", "127.0.0.1", plain->port(), 0, kLimitMs, 0);
+  for (int32_t h : {first, second}) {
+    char text[32] = "Name";
+    uint16_t reply = 11;
+    EXPECT_EQ(VORDLIX_SENDCMD(h, &reply, text, sizeof text, 5, kLimitMs), VORDLIX_OK);
+    EXPECT_STREQ(text, "Name=peer9");
+    VORDLIX_CLOSE(h);
+  }
+
+  // Once every connection is closed the port is free again.
+  for (int32_t h : handles) VORDLIX_CLOSE(h);
+  EXPECT_EQ(Socket("0.0.0.0", local).port, local);
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
 }
 
 // Bad handles and buffers on an open connection of either transport.

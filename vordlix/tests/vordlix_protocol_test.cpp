@@ -157,6 +157,36 @@ TEST_P(VordlixPeerTest, NoReplyYetIsWaitedOutAndTheSameRequestSentAgain) {
   EXPECT_EQ(log[0].sequence, log[2].sequence);
 }
 
+// A terminal that answers 2004 to every send, and one that answers nothing: the
+// request goes out at most every 20 ms, also in the call's last milliseconds, and
+// the call ends at its time limit.
+TEST_P(VordlixPeerTest, RequestIsNeverResentMoreOftenThanEvery20Ms) {
+  ASSERT_NE(Open(), 0);
+  peer_->SetHandler([](const Packet& p) -> std::optional<testpeer::Reply> {
+    if (p.command == 1100) return testpeer::Reply{2004, {}};
+    return std::nullopt;
+  });
+  const int32_t limit = 300;
+  for (bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "no answer" : "2004 to every send");
+    peer_->SetSilent(silent);
+    peer_->ClearLog();
+    char buf[8];
+    uint16_t reply = 1100;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(VORDLIX_SENDCMD(handle_, &reply, buf, sizeof buf, 0, limit), VORDLIX_E_TIMEOUT);
+    const auto elapsed = MsSince(t0);
+    EXPECT_EQ(reply, VORDLIX_REPLY_FAILED);
+    EXPECT_GE(elapsed, limit);
+    EXPECT_LT(elapsed, limit + 1000);
+    // Let sends still on their way arrive before counting.
+    peer_->WaitFor([](const auto&) { return false; }, 50);
+    const auto log = peer_->Log();
+    EXPECT_GE(log.size(), silent ? 1u : 5u);
+    EXPECT_LE(log.size(), static_cast<std::size_t>(limit / 20 + 1));
+  }
+}
+
 TEST_P(VordlixPeerTest, StaleReplyOfTheLastRequestIsNotTakenForTheCurrentOne) {
   ASSERT_NE(Open(), 0);
   peer_->SetReply(1100, {2000, {'o', 'l', 'd'}});

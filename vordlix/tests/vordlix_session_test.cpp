@@ -15,30 +15,40 @@
 namespace vordlix {
 namespace {
 
-// Answers each sent packet with the packets a script builds from it.
+// Answers each sent packet with the packets a script builds from it, at once, on
+// a clock of its own: time passes only while Receive waits with nothing to give.
 class ScriptedTransport : public Transport {
  public:
   using Script = std::function<std::vector<std::vector<uint8_t>>(const wire::Header&)>;
   explicit ScriptedTransport(Script script) : script_(std::move(script)) {}
+  Clock::time_point Now() const override { return now_; }
   bool Send(const uint8_t* packet, std::size_t n) override {
     wire::Header h;
     wire::ParseHeader(packet, n, &h);
     ++sent;
+    send_times.push_back(now_);
     for (auto& p : script_(h)) queue_.push_back(std::move(p));
     return true;
   }
-  int Receive(std::vector<uint8_t>* packet, int) override {
-    if (queue_.empty()) return 0;
+  int Receive(std::vector<uint8_t>* packet, int timeout_ms) override {
+    if (queue_.empty()) {
+      now_ += std::chrono::milliseconds(timeout_ms);
+      return 0;
+    }
     *packet = std::move(queue_.front());
     queue_.pop_front();
     return 1;
   }
+  Clock::time_point start() const { return start_; }
   std::size_t MaxData() const override { return 1024; }
   int ResendIntervalMs(std::size_t) const override { return 5; }
   void Flush() override {}
   int sent = 0;
+  std::vector<Clock::time_point> send_times;
 
  private:
+  const Clock::time_point start_ = Clock::now();
+  Clock::time_point now_ = start_;
   Script script_;
   std::deque<std::vector<uint8_t>> queue_;
 };
@@ -135,6 +145,51 @@ TEST(VordlixSessionTest, MalformedAndForeignPacketsAreIgnored) {
   EXPECT_EQ(reply, 2000);
   EXPECT_STREQ(buf, "ok");
   EXPECT_EQ(t->sent, 2);  // the connect and one request: no resend was needed
+}
+
+// Answers that call for another send at once: still no two sends within 20 ms,
+// and the call ends at its limit, not before and not much after.
+TEST(VordlixSessionTest, AnswersThatAskForAnotherSendArePacedTo20Ms) {
+  using std::chrono::milliseconds;
+  struct Case {
+    const char* name;
+    uint16_t command;
+    std::function<std::vector<std::vector<uint8_t>>(const wire::Header&)> answer;
+  } cases[] = {
+      {"2004 to every send", 1100,
+       [](const wire::Header& h) { return std::vector<std::vector<uint8_t>>{Packet(2004, kId, h.sequence)}; }},
+      {"memory read with a gap every time", 111,
+       [](const wire::Header& h) {
+         return std::vector<std::vector<uint8_t>>{Packet(1500, kId, h.sequence, Announce(2048, 1024)),
+                                                  Packet(1501, 1, h.sequence, std::vector<uint8_t>(1024, 7)),
+                                                  Packet(2000, 1, h.sequence)};
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedTransport* t;
+    auto s = Connected(c.answer, &t);
+    const auto start = t->Now();
+    t->send_times.clear();
+    std::vector<uint8_t> buf(4096);
+    uint16_t reply = c.command;
+    EXPECT_EQ(s->Command(&reply, buf.data(), buf.size(), Announce(0, 2048).data(), c.command == 111 ? 8 : 0, 300),
+              VORDLIX_E_TIMEOUT);
+    EXPECT_GE(t->Now() - start, milliseconds(300));
+    EXPECT_LT(t->Now() - start, milliseconds(302));
+    ASSERT_GE(t->send_times.size(), 10u);
+    for (std::size_t i = 1; i < t->send_times.size(); ++i)
+      EXPECT_GE(t->send_times[i] - t->send_times[i - 1], milliseconds(20)) << "send " << i;
+  }
+  // The connect too: a terminal that says 2004 to every connect is asked again after 20 ms.
+  auto t = std::make_unique<ScriptedTransport>(
+      [](const wire::Header& h) { return std::vector<std::vector<uint8_t>>{Packet(2004, 0, h.sequence)}; });
+  auto* raw = t.get();
+  Session s(std::move(t), 0);
+  EXPECT_FALSE(s.Connect(200));
+  EXPECT_EQ(raw->send_times.size(), 10u);
+  for (std::size_t i = 1; i < raw->send_times.size(); ++i)
+    EXPECT_GE(raw->send_times[i] - raw->send_times[i - 1], milliseconds(20)) << "send " << i;
 }
 
 TEST(VordlixSessionTest, ConnectAnswered2004TriesAnotherConnectionIdField) {

@@ -9,21 +9,18 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "wire/checksum.h"
+#include "wire/net.h"
+
 namespace simrun {
 namespace {
 
-void put_be16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-uint32_t be16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-
-uint16_t ip_header_sum(const uint8_t* h) {
-  uint32_t s = 0;
-  for (int i = 0; i < 20; i += 2) s += be16(h + i);
-  while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
-  return static_cast<uint16_t>(~s);
-}
+using wire::get_be16;
+using wire::put_be16;
+namespace eth = wire::eth;
+namespace arpf = wire::arp;
+namespace ipf = wire::ipv4;
+namespace udpf = wire::udp;
 
 uint64_t host_key(const sockaddr_in& a) {
   return (static_cast<uint64_t>(ntohl(a.sin_addr.s_addr)) << 16) | ntohs(a.sin_port);
@@ -38,43 +35,77 @@ InnerPeer inner_peer(uint32_t n) {
 
 Bytes wrap_datagram(const InnerPeer& from, uint16_t sport, const uint8_t loader_mac[6],
                     const uint8_t loader_ip[4], uint16_t ip_id, const Bytes& payload) {
-  Bytes f(42 + payload.size());
+  Bytes f(wire::kUdpPayloadOffset + payload.size());
   uint8_t* p = f.data();
-  memcpy(p, loader_mac, 6);
-  memcpy(p + 6, from.mac, 6);
-  put_be16(p + 12, 0x0800);
-  uint8_t* ip = p + 14;
-  ip[0] = 0x45;
-  put_be16(ip + 2, 28 + payload.size());
-  put_be16(ip + 4, ip_id);
-  put_be16(ip + 6, 0x4000);
-  ip[8] = 64;
-  ip[9] = 17;
-  memcpy(ip + 12, from.ip, 4);
-  memcpy(ip + 16, loader_ip, 4);
-  put_be16(ip + 10, ip_header_sum(ip));
-  uint8_t* u = ip + 20;
-  put_be16(u, sport);
-  put_be16(u + 2, 4370);
-  put_be16(u + 4, 8 + payload.size());  // checksum 0: none
-  if (!payload.empty()) memcpy(u + 8, payload.data(), payload.size());
-  if (f.size() < 60) f.resize(60, 0);  // the wire's minimum frame
+  memcpy(p + eth::kDst, loader_mac, 6);
+  memcpy(p + eth::kSrc, from.mac, 6);
+  put_be16(p + eth::kType, eth::kTypeIpv4);
+  uint8_t* ip = p + wire::kIpOffset;
+  ip[ipf::kVersionIhl] = 0x45;
+  put_be16(ip + ipf::kTotalLength, ipf::kHeaderSize + udpf::kHeaderSize + payload.size());
+  put_be16(ip + ipf::kId, ip_id);
+  put_be16(ip + ipf::kFlagsFragment, ipf::kDontFragment);
+  ip[ipf::kTtl] = 64;
+  ip[ipf::kProtocol] = ipf::kProtoUdp;
+  memcpy(ip + ipf::kSrc, from.ip, 4);
+  memcpy(ip + ipf::kDst, loader_ip, 4);
+  // The Internet checksum: the one checksum, stored in the order it was summed.
+  wire::put_le16(ip + ipf::kChecksum, wire::checksum(ip, ipf::kHeaderSize));
+  uint8_t* u = p + wire::kUdpOffset;
+  put_be16(u + udpf::kSrcPort, sport);
+  put_be16(u + udpf::kDstPort, udpf::kCommandPort);
+  put_be16(u + udpf::kLength, udpf::kHeaderSize + payload.size());  // checksum 0: none
+  if (!payload.empty()) memcpy(p + wire::kUdpPayloadOffset, payload.data(), payload.size());
+  if (f.size() < eth::kMinFrame) f.resize(eth::kMinFrame, 0);
   return f;
 }
 
+Bytes arp_request(const InnerPeer& from, const uint8_t target[4]) {
+  Bytes f(eth::kMinFrame, 0);
+  uint8_t* p = f.data();
+  memset(p + eth::kDst, 0xFF, 6);
+  memcpy(p + eth::kSrc, from.mac, 6);
+  put_be16(p + eth::kType, eth::kTypeArp);
+  uint8_t* a = p + eth::kHeaderSize;
+  put_be16(a + arpf::kHardwareType, 1);
+  put_be16(a + arpf::kProtocolType, eth::kTypeIpv4);
+  a[arpf::kHardwareLen] = 6;
+  a[arpf::kProtocolLen] = 4;
+  put_be16(a + arpf::kOperation, arpf::kRequest);
+  memcpy(a + arpf::kSenderMac, from.mac, 6);
+  memcpy(a + arpf::kSenderIp, from.ip, 4);
+  memcpy(a + arpf::kTargetIp, target, 4);
+  return f;
+}
+
+std::optional<std::array<uint8_t, 6>> arp_reply_from(const Bytes& f, const uint8_t ip[4]) {
+  if (f.size() < eth::kHeaderSize + arpf::kSize || eth::type(f.data()) != eth::kTypeArp)
+    return std::nullopt;
+  const uint8_t* a = f.data() + eth::kHeaderSize;
+  if (get_be16(a + arpf::kOperation) != arpf::kReply || memcmp(a + arpf::kSenderIp, ip, 4) != 0)
+    return std::nullopt;
+  std::array<uint8_t, 6> mac;
+  memcpy(mac.data(), a + arpf::kSenderMac, 6);
+  return mac;
+}
+
 std::optional<Outgoing> unwrap_datagram(const Bytes& f) {
-  if (f.size() < 42 || be16(&f[12]) != 0x0800) return std::nullopt;
-  const uint8_t* ip = &f[14];
-  size_t hl = (ip[0] & 15) * 4u;
-  if ((ip[0] >> 4) != 4 || hl < 20 || ip[9] != 17 || f.size() < 14 + hl + 8) return std::nullopt;
-  size_t total = be16(ip + 2);
+  if (f.size() < wire::kUdpPayloadOffset || eth::type(f.data()) != eth::kTypeIpv4) return std::nullopt;
+  const uint8_t* ip = &f[wire::kIpOffset];
+  size_t hl = ipf::header_len(ip);
+  if (ipf::version(ip) != 4 || hl < ipf::kHeaderSize || ip[ipf::kProtocol] != ipf::kProtoUdp ||
+      f.size() < wire::kIpOffset + hl + udpf::kHeaderSize)
+    return std::nullopt;
+  size_t total = ipf::total_len(ip);
   const uint8_t* u = ip + hl;
-  size_t ulen = be16(u + 4);
-  if (total < hl + 8 || 14 + total > f.size() || ulen < 8 || ulen > total - hl) return std::nullopt;
-  if (be16(u + 2) != 4370) return std::nullopt;
+  size_t ulen = get_be16(u + udpf::kLength);
+  if (total < hl + udpf::kHeaderSize || wire::kIpOffset + total > f.size() ||
+      ulen < udpf::kHeaderSize || ulen > total - hl)
+    return std::nullopt;
+  if (get_be16(u + udpf::kDstPort) != udpf::kCommandPort) return std::nullopt;
   Outgoing out;
-  memcpy(out.dst_ip, ip + 16, 4);
-  out.payload.assign(u + 8, u + ulen);
+  memcpy(out.dst_ip, ip + ipf::kDst, 4);
+  out.payload.assign(u + udpf::kHeaderSize, u + ulen);
   return out;
 }
 
@@ -99,7 +130,8 @@ std::string parse_loopback(const std::string& text, sockaddr_in* addr) {
   return "";
 }
 
-Bridge::Bridge(const sockaddr_in& bind_addr) {
+Bridge::Bridge(const sockaddr_in& bind_addr, const std::array<uint8_t, 4>& terminal_ip)
+    : terminal_ip_(terminal_ip) {
   if ((ntohl(bind_addr.sin_addr.s_addr) >> 24) != 127)
     throw std::runtime_error("the bridge binds loopback addresses only");
   fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -142,19 +174,37 @@ uint32_t Bridge::peer_for(const sockaddr_in& host) {
   return n;
 }
 
-std::optional<Bytes> Bridge::receive(const uint8_t loader_mac[6], const uint8_t loader_ip[4]) {
-  uint8_t buf[65536];
-  sockaddr_in from{};
-  socklen_t n = sizeof from;
-  ssize_t got = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
-  if (got < 0) return std::nullopt;
-  uint32_t peer = peer_for(from);
-  if (peer == 0) return std::nullopt;
-  return wrap_datagram(inner_peer(peer), ntohs(from.sin_port), loader_mac, loader_ip, ip_id_++,
-                       Bytes(buf, buf + got));
+std::optional<Bytes> Bridge::receive() {
+  // Datagrams from the host wait in order until the terminal's MAC is known.
+  while (waiting_.size() < kMaxWaiting) {
+    uint8_t buf[65536];
+    sockaddr_in from{};
+    socklen_t n = sizeof from;
+    ssize_t got = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
+    if (got < 0) break;
+    uint32_t peer = peer_for(from);
+    if (peer == 0) continue;
+    waiting_.push_back(Waiting{peer, ntohs(from.sin_port), Bytes(buf, buf + got)});
+    if (terminal_mac_) break;
+  }
+  if (waiting_.empty()) return std::nullopt;
+  if (!terminal_mac_) {
+    auto now = std::chrono::steady_clock::now();
+    if (now - last_arp_ < std::chrono::milliseconds(100)) return std::nullopt;
+    last_arp_ = now;
+    return arp_request(inner_peer(waiting_.front().peer), terminal_ip_.data());
+  }
+  Waiting w = std::move(waiting_.front());
+  waiting_.pop_front();
+  return wrap_datagram(inner_peer(w.peer), w.port, terminal_mac_->data(), terminal_ip_.data(), ip_id_++,
+                       w.payload);
 }
 
 bool Bridge::transmit(const Bytes& frame) {
+  if (auto mac = arp_reply_from(frame, terminal_ip_.data())) {
+    terminal_mac_ = *mac;
+    return true;
+  }
   std::optional<Outgoing> out = unwrap_datagram(frame);
   if (!out) return false;
   uint32_t ip = (out->dst_ip[0] << 24) | (out->dst_ip[1] << 16) | (out->dst_ip[2] << 8) | out->dst_ip[3];

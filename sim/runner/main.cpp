@@ -60,7 +60,7 @@ class Runner : public sim::EngineHost {
         board_(machine_.bus),
         dev_(machine_.dev),
         engine_(machine_),
-        bridge_(o.udp) {
+        bridge_(o.udp, o.terminal_ip) {
     // Whatever the loader sends counts as activity: it keeps the runner from
     // blocking between the bytes of a reply.
     dev_.eth.on_transmit([this](const std::vector<uint8_t>& f) {
@@ -139,10 +139,8 @@ class Runner : public sim::EngineHost {
     pty_.flush();
     // Datagrams wait in the socket while the receiver is off or full.
     if (dev_.eth.reg(sim::Dm9000::RCR) & 1) {
-      uint8_t mac[6];
-      for (int i = 0; i < 6; ++i) mac[i] = dev_.eth.reg(sim::Dm9000::PAR + i);
       while (dev_.eth.rx_pending() < 8) {
-        std::optional<std::vector<uint8_t>> f = bridge_.receive(mac, kTerminalIp);
+        std::optional<std::vector<uint8_t>> f = bridge_.receive();
         if (!f) break;
         pcap_.write(*f, PcapWriter::now_micros());
         if (!dev_.eth.receive(*f) && f->size() + 4 > sim::Dm9000::kLongFrame)
@@ -244,7 +242,6 @@ class Runner : public sim::EngineHost {
   }
 
   static constexpr uint32_t kQuietPolls = 64;
-  static constexpr uint8_t kTerminalIp[4] = {192, 168, 1, 201};
 
   Options opt_;
   sim::Machine machine_;

@@ -1,5 +1,7 @@
 #include "sim/runner/options.h"
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -11,7 +13,7 @@ const char* usage() {
   return "usage: quelmark-sim [--loader] [--engine native|arm] [--udp 127.0.0.1:PORT]\n"
          "                    [--flash FILE] [--flash-id 0x22C4|0x2249|0x2782|other]\n"
          "                    [--pty-link PATH] [--panel-log FILE] [--image FILE]\n"
-         "                    [--pcap FILE]\n";
+         "                    [--pcap FILE] [--terminal-ip A.B.C.D]\n";
 }
 
 std::string parse_options(const std::vector<std::string>& args, Options* o) {
@@ -57,6 +59,13 @@ std::string parse_options(const std::vector<std::string>& args, Options* o) {
       if (!(err = value(&o->image)).empty()) return err;
     } else if (a == "--pcap") {
       if (!(err = value(&o->pcap)).empty()) return err;
+    } else if (a == "--terminal-ip") {
+      // Only inside the emulated Ethernet: the host never sends to it.
+      if (!(err = value(&v)).empty()) return err;
+      in_addr ip{};
+      if (inet_pton(AF_INET, v.c_str(), &ip) != 1) return "--terminal-ip: \"" + v + "\" is not an IPv4 address";
+      uint32_t h = ntohl(ip.s_addr);
+      o->terminal_ip = {uint8_t(h >> 24), uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h)};
     } else {
       return "unknown option \"" + a + "\"";
     }

@@ -2,6 +2,7 @@
 #pragma once
 #include <netinet/in.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ struct Options {
   std::string panel_log;              // --panel-log FILE (default: standard error)
   std::string image;                  // --image FILE (default: beside the executable)
   std::string pcap;                   // --pcap FILE: the emulated Ethernet's frames
+  std::array<uint8_t, 4> terminal_ip{192, 168, 1, 201};  // --terminal-ip: inside the emulated Ethernet
   bool help = false;
 };
 

@@ -121,3 +121,36 @@ TEST(RunnerBridge, BindsLoopbackOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bridge finds the terminal as a PC does: a broadcast ARP request for its
+// IPv4 address from the host socket's station, and the reply's sender MAC.
+TEST(RunnerBridge, AsksForTheTerminalByArpAndLearnsItsMac) {
+  const uint8_t terminal[4] = {192, 168, 1, 201};
+  simrun::InnerPeer me = simrun::inner_peer(3);
+  Bytes req = simrun::arp_request(me, terminal);
+  ASSERT_EQ(req.size(), 60u);
+  EXPECT_EQ(Bytes(req.begin(), req.begin() + 6), Bytes(6, 0xFF));
+  EXPECT_EQ(Bytes(req.begin() + 6, req.begin() + 12), Bytes(me.mac, me.mac + 6));
+  EXPECT_EQ((Bytes{req[12], req[13], req[20], req[21]}), (Bytes{0x08, 0x06, 0, 1}));
+  EXPECT_EQ(Bytes(req.begin() + 28, req.begin() + 32), Bytes(me.ip, me.ip + 4));
+  EXPECT_EQ(Bytes(req.begin() + 38, req.begin() + 42), Bytes(terminal, terminal + 4));
+
+  // A reply as the loader builds it: the request turned round, operation 2.
+  Bytes reply = req;
+  const uint8_t mac[6] = {0x00, 0x17, 0x61, 0x10, 0x20, 0x30};
+  std::copy(me.mac, me.mac + 6, reply.begin());
+  std::copy(mac, mac + 6, reply.begin() + 6);
+  reply[21] = 2;
+  std::copy(mac, mac + 6, reply.begin() + 22);
+  std::copy(terminal, terminal + 4, reply.begin() + 28);
+  auto learned = simrun::arp_reply_from(reply, terminal);
+  ASSERT_TRUE(learned.has_value());
+  EXPECT_EQ(Bytes(learned->begin(), learned->end()), Bytes(mac, mac + 6));
+  const uint8_t other[4] = {192, 168, 1, 202};
+  EXPECT_FALSE(simrun::arp_reply_from(reply, other).has_value()) << "another station's reply";
+  EXPECT_FALSE(simrun::arp_reply_from(req, terminal).has_value()) << "a request teaches nothing";
+}
+
+}  // namespace

@@ -21,17 +21,42 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
-# Source packages need a deb-src entry beside Debian's binary one.
+# Source packages need a deb-src entry beside Debian's binary one. It is made
+# from the machine's own entries for the same archives (URIs, suites, components
+# and keyring), so it reaches the packages wherever this machine's come from.
 src_list=/etc/apt/sources.list.d/quelmark-src.sources
 need_update=0
 if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-  $SUDO tee "$src_list" >/dev/null <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+  entry=""
+  # deb822 files: every stanza of Types "deb" for a Debian archive again as "deb-src".
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    stanza=$(awk 'BEGIN { RS = "" }
+      /(^|\n)Types:[^\n]*(^| )deb( |\n|$)/ && /(^|\n)URIs:[^\n]*debian/ {
+        out = ""
+        n = split($0, lines, "\n")
+        for (i = 1; i <= n; i++) {
+          if (lines[i] ~ /^#/) continue
+          if (lines[i] ~ /^Types:/) lines[i] = "Types: deb-src"
+          out = out lines[i] "\n"
+        }
+        printf "%s\n", out
+      }' "$f")
+    [ -n "$stanza" ] && entry+="$stanza"$'\n\n'
+  done
+  # One-line entries: "deb [options] URI suite components" again as deb-src.
+  if [ -z "$entry" ] && [ -f /etc/apt/sources.list ]; then
+    lines=$(sed -n '/debian/s/^deb\([[:space:]]\)/deb-src\1/p' /etc/apt/sources.list)
+    if [ -n "$lines" ]; then
+      src_list=/etc/apt/sources.list.d/quelmark-src.list
+      entry="$lines"
+    fi
+  fi
+  if [ -z "$entry" ]; then
+    echo "setup: this machine has no Debian package source to derive a deb-src entry from" >&2
+    exit 1
+  fi
+  printf '%s' "$entry" | $SUDO tee "$src_list" >/dev/null
   need_update=1
 fi
 

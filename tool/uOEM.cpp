@@ -202,7 +202,7 @@ bool TForm1::ConnectFromSettings() {
   NormaliseAddress();
   const std::string address = edtnetAddress.Text;
   DeviceHandle = 0;
-  vordlix::Library& library = vordlix::CurrentLibrary();
+  vordlix::Library& library = Lib();
   if (address.compare(0, 3, "COM") == 0) {
     const int32_t baud = StrToInt(edtBaudRate.Text);  // first: its error wins
     const int32_t deviceId = StrToInt(edtNetPort.Text);
@@ -219,14 +219,14 @@ void TForm1::SettlePause() {
 }
 
 void TForm1::CloseConnection() {
-  vordlix::CurrentLibrary().Close(DeviceHandle);
+  Lib().Close(DeviceHandle);
   DeviceHandle = 0;
 }
 
 bool TForm1::RetriedWrite(const std::string& option) { return ops::RetriedWrite(WriteOnConnection(), option); }
 
 ops::WriteOption TForm1::WriteOnConnection() {
-  return [this](const std::string& option) { return SetOption(DeviceHandle, option); };
+  return [this](const std::string& option) { return SetOption(Lib(), DeviceHandle, option); };
 }
 
 // ---------------------------------------------------------------- message boxes
@@ -316,7 +316,7 @@ void TForm1::btReadConfigClick(void*) {
   }
   const std::string name =
       cbConfig.Text == cp936::kSerialNumberItem ? ops::kSerialNumberOption : Trim(cbConfig.Text);
-  txtConfig.Text = GetOption(DeviceHandle, name);
+  txtConfig.Text = GetOption(Lib(), DeviceHandle, name);
   CloseConnection();
 }
 
@@ -356,10 +356,10 @@ void TForm1::Button2Click(void*) {
     ShowWarning(ops::kCannotConnect);
     return;
   }
-  Edit1.Text = GetOption(DeviceHandle, "V0");
-  Edit2.Text = GetOption(DeviceHandle, "V1");
-  Edit3.Text = GetOption(DeviceHandle, "V2");
-  Edit5.Text = GetOption(DeviceHandle, "V3");
-  Edit4.Text = GetOption(DeviceHandle, "V4");
+  Edit1.Text = GetOption(Lib(), DeviceHandle, "V0");
+  Edit2.Text = GetOption(Lib(), DeviceHandle, "V1");
+  Edit3.Text = GetOption(Lib(), DeviceHandle, "V2");
+  Edit5.Text = GetOption(Lib(), DeviceHandle, "V3");
+  Edit4.Text = GetOption(Lib(), DeviceHandle, "V4");
   CloseConnection();
 }

@@ -2,7 +2,7 @@
 // data, FormCreate, the transport buttons, the connect/close operations and the
 // click handler of each device operation. A front end (tool/qt/) draws the
 // controls and forwards clicks to Click(); message boxes go out through a
-// MessagePort, the library through vordlix::CurrentLibrary(). Texts are CP936 bytes.
+// MessagePort, the library through its Library port. Texts are CP936 bytes.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 
 #include "tool/ops/operations.h"
 #include "tool/ops/voice_config.h"
+#include "tool/vordlix.h"
 
 class TForm1;
 
@@ -108,6 +109,7 @@ class TForm1 {
 
   // ---- ports to the outside; replaceable in tests
   MessagePort* Messages = nullptr;            // no port: boxes are dropped
+  vordlix::Library* Library = nullptr;        // no port: the real library
   std::function<void(uint32_t ms)> SleepMs;   // the settle pause
   std::function<void()> OnCloseRequest;       // asks the front end to close the window
 
@@ -166,6 +168,7 @@ class TForm1 {
   static constexpr uint32_t kSettlePauseMs = 300;
 
  private:
+  vordlix::Library& Lib() { return Library ? *Library : vordlix::CurrentLibrary(); }
   void LoadFormDescription();
 };
 

@@ -78,6 +78,14 @@ std::string MaskHiddenOption(const std::string& option, std::size_t equalsPos) {
 }  // namespace
 
 std::string GetOption(int32_t handle, const std::string& optionName) {
+  return GetOption(vordlix::CurrentLibrary(), handle, optionName);
+}
+
+bool SetOption(int32_t handle, const std::string& optionString) {
+  return SetOption(vordlix::CurrentLibrary(), handle, optionString);
+}
+
+std::string GetOption(vordlix::Library& library, int32_t handle, const std::string& optionName) {
   const std::string name = AsCText(optionName);
   if (name.size() > vordlix::kMaxOptionNameLength) return std::string();
 
@@ -86,7 +94,7 @@ std::string GetOption(int32_t handle, const std::string& optionName) {
   std::memcpy(buffer.data(), name.data(), name.size());
   uint16_t reply = vordlix::kCmdGetOption;
   const int32_t length = static_cast<int32_t>(name.size()) + 1;
-  vordlix::CurrentLibrary().SendCmd(handle, &reply, buffer.data(), vordlix::kGetOptionBufferSize, length,
+  library.SendCmd(handle, &reply, buffer.data(), vordlix::kGetOptionBufferSize, length,
                                     vordlix::kGetOptionTimeoutMs);
   if (reply != vordlix::kReplyOk) return std::string();
 
@@ -96,7 +104,7 @@ std::string GetOption(int32_t handle, const std::string& optionName) {
   return std::string(buffer.data() + offset, strnlen(buffer.data() + offset, room));
 }
 
-bool SetOption(int32_t handle, const std::string& optionString) {
+bool SetOption(vordlix::Library& library, int32_t handle, const std::string& optionString) {
   const std::string option = AsCText(optionString);
   const std::size_t equals = option.find('=');
   const bool hasName = equals != std::string::npos && equals > 0;
@@ -109,7 +117,7 @@ bool SetOption(int32_t handle, const std::string& optionString) {
   if (requestLength > vordlix::kMaxRequestTextLength) return false;
 
   if (hasName) {
-    const std::string current = GetOption(handle, option.substr(0, equals));
+    const std::string current = GetOption(library, handle, option.substr(0, equals));
     if (current == option.substr(equals + 1, 1000)) return true;
   }
 
@@ -117,7 +125,7 @@ bool SetOption(int32_t handle, const std::string& optionString) {
   std::vector<char> work(vordlix::kSetOptionWorkArea, 0);
   std::memcpy(work.data(), request.data(), request.size());
   uint16_t reply = vordlix::kCmdSetOption;
-  vordlix::CurrentLibrary().SendCmd(handle, &reply, work.data(), vordlix::kSetOptionBufferSize,
+  library.SendCmd(handle, &reply, work.data(), vordlix::kSetOptionBufferSize,
                                     static_cast<int32_t>(request.size()) + 1, vordlix::kSetOptionTimeoutMs);
   return reply == vordlix::kReplyOk;
 }

@@ -25,7 +25,8 @@ class Library {
   virtual int32_t Close(int32_t handle) = 0;
 };
 
-// The library in use: the real one unless a replacement was set.
+// The library the free GetOption/SetOption below use: the real one unless a
+// replacement was set. TForm1 takes its library as a port of its own instead.
 Library& CurrentLibrary();
 // Puts a replacement in place (nullptr: the real library again); returns the previous one.
 Library* SetLibrary(Library* library);
@@ -58,3 +59,7 @@ std::string GetOption(int32_t handle, const std::string& name);
 // the option holds the new value. An option string whose name or request text does
 // not fit the buffers fails as a failed write, without any library call.
 bool SetOption(int32_t handle, const std::string& option);
+
+// The same through a given library (TForm1's port).
+std::string GetOption(vordlix::Library& library, int32_t handle, const std::string& name);
+bool SetOption(vordlix::Library& library, int32_t handle, const std::string& option);

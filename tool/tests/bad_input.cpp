@@ -94,6 +94,7 @@ TEST(BadInput, AnyFieldContentsNeverCrashOrOverrun) {
     TForm1 form;
     RandomTerminal terminal(rng);
     vordlix::Library* previous = vordlix::SetLibrary(&terminal);
+    form.Library = &terminal;
     form.Messages = &terminal;
     form.SleepMs = [](uint32_t) {};
     for (Control* c : form.Controls())

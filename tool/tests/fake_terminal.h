@@ -195,11 +195,13 @@ class Rig {
   explicit Rig(TForm1& form) : form_(form) {
     previous_ = vordlix::SetLibrary(&terminal);
     vordlix::ResetSeedGeneratorForTesting();
+    form.Library = &terminal;
     form.Messages = &terminal;
     form.SleepMs = [this](uint32_t ms) { terminal.trace.push_back("SLEEP " + std::to_string(ms)); };
   }
   ~Rig() {
     vordlix::SetLibrary(previous_);
+    form_.Library = nullptr;
     form_.Messages = nullptr;
     form_.SleepMs = nullptr;
   }

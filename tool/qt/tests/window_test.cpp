@@ -244,7 +244,7 @@ TEST_F(Window, BoxesOfTheQtPort) {
   };
   fake::Terminal terminal;
   terminal.nextHandle = 0;
-  vordlix::Library* previous = vordlix::SetLibrary(&terminal);
+  form.Library = &terminal;
   form.SleepMs = [](uint32_t) {};
   Get<QComboBox>("cbKeyLayouts")->setCurrentIndex(0);
   closeNextBox();
@@ -256,7 +256,7 @@ TEST_F(Window, BoxesOfTheQtPort) {
   Get<QLineEdit>("edtNetPort")->setText("$1112");
   closeNextBox();
   Get<QPushButton>("btnSetConfig")->click();
-  vordlix::SetLibrary(previous);
+  form.Library = nullptr;
 
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0].title, QString("Warning"));

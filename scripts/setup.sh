@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libinih-dev liblzo2-dev
+  libinih-dev liblzo2-dev libunicorn-dev
   gcc-arm-none-eabi binutils-arm-none-eabi libnewlib-arm-none-eabi
   clang-14 libclang-rt-14-dev
   iproute2 fonts-wqy-microhei dpkg-dev

@@ -11,7 +11,7 @@ target_include_directories(sim_runner PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(sim_runner PRIVATE -Wall -Wextra)
 
 add_executable(quelmark-sim ${SIM_RUNNER_DIR}/main.cpp)
-target_link_libraries(quelmark-sim PRIVATE sim_runner sim_board sim_devices bl_host quelmark_platform)
+target_link_libraries(quelmark-sim PRIVATE sim_runner sim_board sim_engine_arm sim_devices bl_host quelmark_platform)
 target_compile_options(quelmark-sim PRIVATE -Wall -Wextra)
 # A new flash file gets the built image (build/firmware/bootloader.bin).
 if(TARGET firmware)

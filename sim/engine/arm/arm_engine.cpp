@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -590,6 +591,11 @@ EngineExit ArmEngine::run(EngineHost& host) {
           return EngineExit{EngineExit::Restart, 0};
         }
         break;
+    }
+    if (c.pending != Cpu::Pending::None) {
+      // The exception entered the vector table: a restart of the boot sequence.
+      c.host = nullptr;
+      return EngineExit{EngineExit::Restart, last_vector_};
     }
     pc = c.reg(UC_ARM_REG_PC);
   }

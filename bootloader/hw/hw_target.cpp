@@ -20,8 +20,14 @@ uint32_t oscr() { return *at<uint32_t>(kOSCR); }
 void mem_read(uint32_t addr, void* dst, uint32_t n) {
   memcpy(dst, reinterpret_cast<const void*>(static_cast<uintptr_t>(addr)), n);
 }
+// Only the run commands write memory directly, and they run what they wrote:
+// push the copy out of the write-back data cache, line by line (clean by
+// address), so that instruction fetches find it in memory.
 void mem_write(uint32_t addr, const void* src, uint32_t n) {
   memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(addr)), src, n);
+  if (n == 0) return;
+  for (uint32_t line = addr & ~31u; line - (addr & ~31u) < n + (addr & 31u); line += 32)
+    asm volatile("mcr p15, 0, %0, c7, c10, 1" : : "r"(line) : "memory");
 }
 
 void write_cclkcfg(uint32_t value) {
@@ -36,12 +42,29 @@ void write_cclkcfg(uint32_t value) {
       : "r12", "memory");
 }
 
-// A plain branch: no mode change, MMU and caches as they are.
+// Into code just copied (1016, 110 target 100): drain the write buffer so the
+// cleaned lines reach memory, then invalidate the instruction cache and the
+// branch target buffer, which may hold what stood at the address before; CPWAIT;
+// then a plain branch: no mode change, MMU and caches on.
 void jump(uint32_t addr) {
-  asm volatile("mov pc, %0" : : "r"(addr) : "memory");
+  asm volatile(
+      "mov r12, #0\n\t"
+      "mcr p15, 0, r12, c7, c10, 4\n\t"  // drain write buffer
+      "mcr p15, 0, r12, c7, c5, 0\n\t"   // invalidate instruction cache and BTB
+      "mrc p15, 0, r12, c2, c0, 0\n\t"
+      "mov r12, r12\n\t"
+      "sub pc, pc, #4\n\t"
+      "mov pc, %0"
+      :
+      : "r"(addr)
+      : "r12", "memory");
   __builtin_unreachable();
 }
 
-void restart() { jump(0); }
+// A jump to the reset entry through address 0, MMU and caches as they are.
+void restart() {
+  asm volatile("mov pc, #0" : : : "memory");
+  __builtin_unreachable();
+}
 
 }  // namespace bl::hw

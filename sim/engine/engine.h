@@ -17,8 +17,10 @@ struct EngineExit {
     Restart,  // the loader restarted itself (1004, a fatal error, a data abort)
     Jump,     // the loader jumped out of itself: uploaded code or the main firmware
     Stop,     // the host asked the engine to stop
+    Started,  // a program outside the loader rang the doorbell (TerminalDevices::Doorbell)
   } kind;
-  uint32_t addr = 0;  // Jump: the target address
+  uint32_t addr = 0;  // Jump: the target address; Started: the entry the program reported
+  uint32_t sum = 0;   // Started: the sum of its image bytes the program reported
 };
 
 class EngineHost {

@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "platform/files.h"
 #include "sim/devices/dm9000.h"
 #include "sim/devices/uart.h"
+#include "sim/engine/arm/arm_engine.h"
 #include "sim/engine/engine.h"
 #include "sim/engine/native/native_engine.h"
 #include "sim/machine/machine.h"
@@ -56,10 +58,11 @@ class Runner : public sim::EngineHost {
  public:
   explicit Runner(const Options& o)
       : opt_(o),
-        machine_(o.flash_id, sim::OsTimer::Mode::RealTime),
+        machine_(o.flash_id, o.virtual_time ? sim::OsTimer::Mode::Virtual : sim::OsTimer::Mode::RealTime),
         board_(machine_.bus),
         dev_(machine_.dev),
-        engine_(machine_),
+        engine_(o.engine == "native" ? std::unique_ptr<sim::Engine>(new sim::NativeEngine(machine_))
+                                     : std::unique_ptr<sim::Engine>(new sim::ArmEngine(machine_))),
         bridge_(o.udp, o.terminal_ip) {
     // Whatever the loader sends counts as activity: it keeps the runner from
     // blocking between the bytes of a reply.
@@ -99,16 +102,28 @@ class Runner : public sim::EngineHost {
     }
     if (!opt_.pty_link.empty() && !make_link()) return 1;
 
-    engine_.reset();
+    engine_->reset();
     int rc = 0;
+    const bool native = opt_.engine == "native";
     for (;;) {
-      sim::EngineExit exit = engine_.run(*this);
+      sim::EngineExit exit = engine_->run(*this);
       if (exit.kind == sim::EngineExit::Stop) break;
-      if (exit.kind == sim::EngineExit::Jump) {
+      if (exit.kind == sim::EngineExit::Jump && native) {
         fprintf(stderr,
                 "quelmark-sim: jump to uploaded code at 0x%08X: the native engine cannot run "
                 "it; restarting in loader mode\n",
                 exit.addr);
+      } else if (exit.kind == sim::EngineExit::Jump) {
+        // Code outside the loader that never rang the doorbell: nothing here
+        // models what it would do, so the terminal is reset.
+        fprintf(stderr, "quelmark-sim: jump to 0x%08X outside the loader; hardware reset\n",
+                exit.addr);
+        engine_->reset();
+      } else if (exit.kind == sim::EngineExit::Started) {
+        fprintf(stderr,
+                "quelmark-sim: firmware started at 0x%08X with sum 0x%08X; hardware reset\n",
+                exit.addr, exit.sum);
+        engine_->reset();
       } else {
         fprintf(stderr, "quelmark-sim: restart\n");
       }
@@ -247,7 +262,7 @@ class Runner : public sim::EngineHost {
   sim::Machine machine_;
   sim::Bus& board_;
   sim::TerminalDevices& dev_;
-  sim::NativeEngine engine_;
+  std::unique_ptr<sim::Engine> engine_;
   Bridge bridge_;
   Pty pty_;
   PanelLog panel_log_{nullptr};

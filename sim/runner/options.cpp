@@ -10,7 +10,8 @@
 namespace simrun {
 
 const char* usage() {
-  return "usage: quelmark-sim [--loader] [--engine native|arm] [--udp 127.0.0.1:PORT]\n"
+  return "usage: quelmark-sim [--loader] [--engine arm|native] [--time wall|virtual]\n"
+         "                    [--udp 127.0.0.1:PORT]\n"
          "                    [--flash FILE] [--flash-id 0x22C4|0x2249|0x2782|other]\n"
          "                    [--pty-link PATH] [--panel-log FILE] [--image FILE]\n"
          "                    [--pcap FILE] [--terminal-ip A.B.C.D]\n";
@@ -33,11 +34,12 @@ std::string parse_options(const std::vector<std::string>& args, Options* o) {
       o->loader_mode = true;
     } else if (a == "--engine") {
       if (!(err = value(&v)).empty()) return err;
-      if (v == "arm")
-        return "--engine arm is not available yet: the emulated ARM board does not exist; "
-               "use --engine native";
-      if (v != "native") return "unknown engine \"" + v + "\" (native or arm)";
+      if (v != "native" && v != "arm") return "unknown engine \"" + v + "\" (arm or native)";
       o->engine = v;
+    } else if (a == "--time") {
+      if (!(err = value(&v)).empty()) return err;
+      if (v != "wall" && v != "virtual") return "unknown time mode \"" + v + "\" (wall or virtual)";
+      o->virtual_time = v == "virtual";
     } else if (a == "--udp") {
       if (!(err = value(&o->udp_text)).empty()) return err;
       if (!(err = parse_loopback(o->udp_text, &o->udp)).empty()) return "--udp: " + err;

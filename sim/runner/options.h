@@ -11,7 +11,8 @@ namespace simrun {
 
 struct Options {
   bool loader_mode = true;            // --loader: the only mode for now
-  std::string engine = "native";      // --engine native|arm
+  std::string engine = "arm";         // --engine arm|native
+  bool virtual_time = false;          // --time virtual|wall
   sockaddr_in udp{};                  // --udp 127.0.0.1:PORT
   std::string udp_text = "127.0.0.1:4370";
   std::string flash_file = "quelmark-flash.bin";

@@ -23,7 +23,7 @@ class SimTerminal {
     const std::string link = dir + "/ttyQM";
     sim_ = std::make_unique<qtest::Process>(
         QVEBUPD_SIM,
-        std::vector<std::string>{"--loader", "--udp", "127.0.0.1:0", "--flash", flash_, "--image",
+        std::vector<std::string>{"--loader", "--engine", "native", "--udp", "127.0.0.1:0", "--flash", flash_, "--image",
                                  old, "--pty-link", link, "--panel-log", dir + "/panel.log"},
         std::vector<std::string>{}, dir + "/sim.err");
     if (sim_->wait_listening()) port_ = sim_->port;

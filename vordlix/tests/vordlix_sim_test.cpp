@@ -74,7 +74,7 @@ class SimTerminal {
     const std::string img = dir + "/image.bin";
     std::ofstream(img, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                static_cast<std::streamsize>(image.size()));
-    const std::vector<std::string> args = {SimExe(),      "--loader",         "--udp",        "127.0.0.1:0",
+    const std::vector<std::string> args = {SimExe(),      "--loader", "--engine", "native", "--udp",        "127.0.0.1:0",
                                            "--flash",     dir + "/flash.bin", "--image",      img,
                                            "--panel-log", dir + "/panel.log"};
     int out[2];

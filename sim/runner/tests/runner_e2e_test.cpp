@@ -130,7 +130,9 @@ class RunnerTest : public ::testing::Test {
   void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
 
   std::vector<std::string> args() {
-    return {"--loader", "--udp", "127.0.0.1:0", "--flash", flash_, "--image", image_,
+    // The native engine: these tests use made-up images (see sim/engine/arm/tests
+    // for the real image on the ARM engine).
+    return {"--engine", "native", "--loader", "--udp", "127.0.0.1:0", "--flash", flash_, "--image", image_,
             "--panel-log", dir_ + "/panel.log"};
   }
 
@@ -175,7 +177,8 @@ TEST_F(RunnerTest, NewFlashHoldsTheBuiltImageByDefault) {
   std::string exe = sim_exe();
   Bytes built = read_file(exe.substr(0, exe.rfind('/')) + "/../firmware/bootloader.bin");
   if (built.empty()) GTEST_SKIP() << "no firmware image in this build";
-  Sim sim({"--udp", "127.0.0.1:0", "--flash", flash_, "--panel-log", dir_ + "/panel.log"});
+  Sim sim({"--engine", "native", "--udp", "127.0.0.1:0", "--flash", flash_, "--panel-log",
+           dir_ + "/panel.log"});
   ASSERT_TRUE(sim.wait_ready());
   EXPECT_EQ(sim.stop(), 0);
   Bytes flash = read_file(flash_);
@@ -314,7 +317,8 @@ TEST_F(RunnerTest, RefusesWhatItCannotDo) {
   const Case cases[] = {
       {{"--udp", "192.168.1.201:4370", "--flash", "x"}},
       {{"--udp", "0.0.0.0:4370", "--flash", "x"}},
-      {{"--engine", "arm", "--flash", "x"}},
+      {{"--engine", "qemu", "--flash", "x"}},
+      {{"--time", "fast", "--flash", "x"}},
       {{"--flash-id", "0x12345"}},
       {{"--bogus"}},
   };

@@ -23,7 +23,7 @@ class RunnerVordlixTest : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   std::vector<std::string> args() {
-    return {"--udp", "127.0.0.1:0", "--flash", flash_, "--image", dir_ + "/empty.bin",
+    return {"--engine", "native", "--udp", "127.0.0.1:0", "--flash", flash_, "--image", dir_ + "/empty.bin",
             "--panel-log", dir_ + "/panel.log", "--pty-link", dir_ + "/tty"};
   }
 

@@ -124,8 +124,15 @@ TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   // Our own session, after the restart that qvebupd's 1004 caused.
   {
     Client c(sim.port);
-    c.send(command(1000, 0, 0));
-    Bytes r = c.receive();
+    // A frame that arrives while the restarted loader starts its controller is
+    // lost, as on a terminal: connect again, as a host program does.
+    Bytes r;
+    c.set_timeout_ms(500);
+    for (int attempt = 0; attempt < 20 && r.empty(); ++attempt) {
+      c.send(command(1000, 0, 0));
+      r = c.receive();
+    }
+    c.set_timeout_ms(5000);
     ASSERT_EQ(r.size(), 8u) << "no connect reply";
     const uint16_t conn = uint16_t(runnertest::le16(r, 4));
     c.send(command(1100, conn, 1));
@@ -193,7 +200,7 @@ TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   // qvebupd: connect, 1003 (not served), 1500 with the image size, the chunks,
   // 110 to target 0, 2000, then 1004.
   std::vector<Row> connects = find("request", "1000");
-  ASSERT_EQ(connects.size(), 2u);
+  ASSERT_GE(connects.size(), 2u);  // the second may have been sent again
   std::vector<Row> connect_replies = find("reply", "2000", "1000");
   ASSERT_EQ(connect_replies.size(), 2u);
   EXPECT_NE(connect_replies[0].at("quelmark.conn_id"), "0");

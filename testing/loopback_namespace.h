@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-namespace runnertest {
+namespace qtest {
 
 // Moves this process, and the programs it starts from now on, into a new
 // network namespace and brings its loopback interface up. Needs root; where
@@ -40,4 +40,4 @@ inline bool enter_loopback_only_namespace() {
   return up;
 }
 
-}  // namespace runnertest
+}  // namespace qtest

@@ -27,30 +27,25 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "testing/process.h"
+#include "wire/bytes.h"
+#include "wire/packet.h"
+#include "wire/serial_frame.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-uint16_t inet_sum(const uint8_t* p, size_t n) {
-  uint32_t s = 0;
-  for (size_t i = 0; i + 1 < n; i += 2) s += p[i] | (p[i + 1] << 8);
-  if (n & 1) s += p[n - 1];
-  while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
-  return static_cast<uint16_t>(~s);
-}
-
-uint32_t le16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+uint32_t le16(const Bytes& b, size_t at) { return wire::get_le16(&b[at]); }
 
 Bytes command(uint16_t cmd, uint16_t conn, uint16_t seq, const Bytes& data = {}) {
-  Bytes p = {static_cast<uint8_t>(cmd), static_cast<uint8_t>(cmd >> 8), 0, 0,
-             static_cast<uint8_t>(conn), static_cast<uint8_t>(conn >> 8),
-             static_cast<uint8_t>(seq), static_cast<uint8_t>(seq >> 8)};
+  Bytes p(wire::packet::kHeaderSize, 0);
+  wire::put_le16(&p[wire::packet::kCommand], cmd);
+  wire::put_le16(&p[wire::packet::kConnection], conn);
+  wire::put_le16(&p[wire::packet::kSequence], seq);
   p.insert(p.end(), data.begin(), data.end());
-  uint16_t s = inet_sum(p.data(), p.size());
-  p[2] = static_cast<uint8_t>(s);
-  p[3] = static_cast<uint8_t>(s >> 8);
+  wire::packet::seal(p.data(), static_cast<uint32_t>(p.size()));
   return p;
 }
 
@@ -125,12 +120,9 @@ struct SerialHost {
     tcflush(fd, TCIOFLUSH);
   }
   void send(const Bytes& packet) {
-    Bytes f = {1, 1, 0x81, 0x7E, static_cast<uint8_t>(packet.size()),
-               static_cast<uint8_t>(packet.size() >> 8), 0, 0};
+    Bytes f(wire::frame::kHeaderSize);
     f.insert(f.end(), packet.begin(), packet.end());
-    uint16_t s = inet_sum(f.data(), f.size());
-    f[6] = static_cast<uint8_t>(s);
-    f[7] = static_cast<uint8_t>(s >> 8);
+    wire::frame::seal(f.data(), static_cast<uint32_t>(packet.size()));
     if (write(fd, f.data(), f.size()) != static_cast<ssize_t>(f.size())) fail("pty write");
   }
   Bytes read_n(size_t n) {
@@ -168,43 +160,16 @@ int main() {
   std::string dir = tmpl, flash = dir + "/flash.bin", image = dir + "/empty.bin";
   fclose(fopen(image.c_str(), "wb"));  // an erased flash
 
-  int out[2], err[2];
-  if (pipe(out) || pipe(err)) fail("pipe");
-  std::string exe = platform::ExecutableDirectory() + "/quelmark-sim";
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    execl(exe.c_str(), exe.c_str(), "--udp", "127.0.0.1:0", "--flash", flash.c_str(), "--image",
-          image.c_str(), "--panel-log", (dir + "/panel.log").c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  std::string text;
-  uint16_t port = 0;
+  // The host-built loader: it starts from an erased flash, where the real image
+  // would not run.
   auto started = Clock::now();
-  while (!port && ms_since(started) < 20000) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buf[256];
-    ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) fail("quelmark-sim ended before it was ready (" + exe + ")");
-    text.append(buf, n);
-    size_t at = text.find("listening on 127.0.0.1:");
-    if (at != std::string::npos && text.find('\n', at) != std::string::npos)
-      port = static_cast<uint16_t>(atoi(text.c_str() + at + 23));
-  }
-  while (text.find("command port ") == std::string::npos ||
-         text.find('\n', text.find("command port ")) == std::string::npos) {
-    char buf[256];
-    ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    text.append(buf, n);
-  }
-  if (!port) fail("quelmark-sim did not get ready");
-  size_t cp = text.find("command port ");
-  std::string pty = text.substr(cp + 13, text.find('\n', cp) - cp - 13);
+  qtest::Process sim(platform::ExecutableDirectory() + "/quelmark-sim",
+                     {"--engine", "native", "--udp", "127.0.0.1:0", "--flash", flash, "--image", image,
+                      "--panel-log", dir + "/panel.log"},
+                     {}, dir + "/sim.err");
+  if (!sim.wait_listening()) fail("quelmark-sim did not get ready");
+  uint16_t port = sim.port;
+  std::string pty = sim.pty;
   printf("quelmark-sim ready after %.0f ms (start-up pauses included)\n", ms_since(started));
 
   Host host(port);
@@ -260,15 +225,15 @@ int main() {
            sgot, sms, sgot / sms / 1000.0);
   }
 
-  kill(pid, SIGTERM);
+  sim.stop();
   std::string errors;
-  for (;;) {
+  {
+    FILE* f = fopen((dir + "/sim.err").c_str(), "r");
     char buf[512];
-    ssize_t n = read(err[0], buf, sizeof buf);
-    if (n <= 0) break;
-    errors.append(buf, n);
+    size_t n;
+    while (f && (n = fread(buf, 1, sizeof buf, f)) > 0) errors.append(buf, n);
+    if (f) fclose(f);
   }
-  waitpid(pid, nullptr, 0);
   size_t at = errors.find("flash cycles: ");
   if (at == std::string::npos) fail("the runner reported no flash cycles");
   unsigned long long writes = 0, programs = 0, erases = 0;

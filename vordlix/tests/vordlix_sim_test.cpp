@@ -34,6 +34,9 @@
 #include <vector>
 
 #include <vordlix/vordlix.h>
+
+#include "testing/loopback_namespace.h"
+#include "testing/process.h"
 #include "vordlix/src/wire.h"
 
 namespace vordlix {
@@ -47,80 +50,27 @@ constexpr uint32_t kWindow = 0xFF800000;
 
 // The test process and the terminals it starts get a network of their own that
 // holds only loopback, where the system allows it (as root).
-void IsolateNetwork() {
-  if (::unshare(CLONE_NEWNET) != 0) return;
-  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq ifr{};
-  std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-  if (::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0) {
-    ifr.ifr_flags |= IFF_UP;
-    ::ioctl(fd, SIOCSIFFLAGS, &ifr);
-  }
-  ::close(fd);
-}
+void IsolateNetwork() { qtest::enter_loopback_only_namespace(); }
 
-std::string SimExe() {
-  if (const char* b = std::getenv("QUELMARK_BUILD_DIR")) return std::string(b) + "/bin/quelmark-sim";
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  const std::string self(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-  return self.substr(0, self.rfind('/')) + "/../bin/quelmark-sim";
-}
-
-// One quelmark-sim process in loader mode on 127.0.0.1 (a port the system chooses).
+// One quelmark-sim process in loader mode on 127.0.0.1 (a port the system
+// chooses): the host-built loader, which runs whatever image its flash holds.
 class SimTerminal {
  public:
   SimTerminal(const std::string& dir, const Bytes& image) {
     const std::string img = dir + "/image.bin";
     std::ofstream(img, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                static_cast<std::streamsize>(image.size()));
-    const std::vector<std::string> args = {SimExe(),      "--loader", "--engine", "native", "--udp",        "127.0.0.1:0",
-                                           "--flash",     dir + "/flash.bin", "--image",      img,
-                                           "--panel-log", dir + "/panel.log"};
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      std::vector<char*> argv;
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    out_ = out[0];
-  }
-  ~SimTerminal() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
+    sim_ = std::make_unique<qtest::Process>(
+        qtest::program("quelmark-sim"),
+        std::vector<std::string>{"--loader", "--engine", "native", "--udp", "127.0.0.1:0", "--flash",
+                                 dir + "/flash.bin", "--image", img, "--panel-log", dir + "/panel.log"});
   }
 
-  // Reads "listening on 127.0.0.1:PORT"; 0 when it does not come.
-  uint16_t WaitReady() {
-    std::string text;
-    const auto until = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < until && out_ >= 0) {
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char buf[256];
-      const ssize_t n = ::read(out_, buf, sizeof buf);
-      if (n <= 0) return 0;
-      text.append(buf, static_cast<std::size_t>(n));
-      const std::string key = "listening on 127.0.0.1:";
-      const std::size_t at = text.find(key);
-      if (at != std::string::npos && text.find('\n', at) != std::string::npos)
-        return static_cast<uint16_t>(std::atoi(text.c_str() + at + key.size()));
-    }
-    return 0;
-  }
+  // The port of "listening on 127.0.0.1:PORT"; 0 when it does not come.
+  uint16_t WaitReady() { return sim_->wait_listening(false) ? sim_->port : 0; }
 
  private:
-  pid_t pid_ = -1;
-  int out_ = -1;
+  std::unique_ptr<qtest::Process> sim_;
 };
 
 Bytes Pattern(std::size_t n, uint8_t seed) {

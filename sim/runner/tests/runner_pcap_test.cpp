@@ -90,7 +90,7 @@ TEST(PcapWriter, OpenReportsAPathItCannotCreate) {
 // A connect over UDP; SIGKILL; the capture holds the request frame (to the
 // loader's 192.168.1.201:4370) and the reply frame, with the same UDP payloads.
 TEST(PcapRunner, AKilledRunLeavesBothDirectionsInTheCapture) {
-  runnertest::enter_loopback_only_namespace();
+  qtest::enter_loopback_only_namespace();
   TempDir dir;
   const std::string pcap = dir.path + "/run.pcap";
   Bytes request = runnertest::command(1000, 0, 0);

@@ -105,7 +105,7 @@ using Row = std::map<std::string, std::string>;
 
 TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   if (run_program({"tshark", "-v"}, {}, "/dev/null") != 0) GTEST_SKIP() << "tshark is not installed";
-  runnertest::enter_loopback_only_namespace();
+  qtest::enter_loopback_only_namespace();
   TempDir dir;
   const std::string pcap = dir.path + "/run.pcap";
   const std::string arp = dir.path + "/arp.sh";

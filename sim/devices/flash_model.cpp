@@ -172,6 +172,7 @@ void FlashModel::power_on() {
 }
 
 bool FlashModel::cut_now() {
+  if (on_operation) on_operation(operations());
   if (!cut_at_ || operations() != cut_at_) return false;
   power_lost_ = true;
   cut_at_ = 0;

@@ -104,6 +104,10 @@ class FlashModel {
     return counters_.programs + counters_.erases + counters_.chip_erases;
   }
 
+  // Called at the start of every program or erase operation with its number
+  // (operations() after counting it), before a cut takes effect.
+  std::function<void(uint64_t)> on_operation;
+
   // Called with (offset, length) whenever the array changes (an emulator that
   // maps the array as memory refreshes its copy from here).
   std::function<void(uint32_t, uint32_t)> on_change;

@@ -59,13 +59,14 @@ struct ArmEngine::Cpu {
     check(uc_ctl_set_cpu_model(uc, UC_CPU_ARM_PXA255), "cpu model");
     // The flash must be plain memory: the start-up code runs from it (MMIO
     // regions cannot hold code). Read and execute only, so that every store to
-    // it reaches the write-protection hook as a command cycle. uc_mem_map_ptr
-    // regions are not truly read-only in 2.0.1, hence uc_mem_map and a copy.
-    check(uc_mem_map(uc, 0, kFlashSize, UC_PROT_READ | UC_PROT_EXEC), "flash");
+    // it reaches the write-protection hook as a command cycle.
+    check(uc_mem_map_ptr(uc, 0, kFlashSize, UC_PROT_READ | UC_PROT_EXEC, flash_view.data()),
+          "flash");
     // The mirrors of the flash up to 8 MB. Unicorn 2.0.1 checks regions by the
     // virtual address: with the MMU on, virtual 2-8 MB is SDRAM, yet a region
     // must exist at those numbers; it holds the mirror for physical accesses.
-    check(uc_mem_map(uc, kFlashSize, kFlashMirrorEnd - kFlashSize, UC_PROT_ALL), "mirror");
+    check(uc_mem_map_ptr(uc, kFlashSize, kFlashMirrorEnd - kFlashSize, UC_PROT_ALL,
+                         flash_view.data() + kFlashSize), "mirror");
     check(uc_mem_map_ptr(uc, kSdram, kSdramSize, UC_PROT_ALL, m.bus.sdram.data()), "sdram");
     // The flash window: a placeholder at the virtual numbers (same 2.0.1 quirk);
     // the data comes from the translated physical address, the flash. Read
@@ -181,7 +182,7 @@ struct ArmEngine::Cpu {
     if (off >= kFlashSize) return;
     if (n > kFlashSize - off) n = kFlashSize - off;
     for (uint32_t base = 0; base < kFlashMirrorEnd; base += kFlashSize)
-      uc_mem_write(uc, base + off, m.bus.flash.data() + off, n);
+      std::memcpy(flash_view.data() + base + off, m.bus.flash.data() + off, n);
     patched.clear();  // whatever was patched now shows the array again
   }
 
@@ -199,13 +200,24 @@ struct ArmEngine::Cpu {
       f.write16(off & ~1u, static_cast<uint16_t>((value & 0xFF) << (off & 1 ? 8 : 0)));
     }
     if (f.in_read_mode()) restore_patches();
+    if (f.power_lost()) stop_with(EngineExit{EngineExit::Stop, 0});  // the board is dead
+  }
+
+  // A region mapped by pointer is not truly read-only in 2.0.1: after the hook
+  // the store lands in the view. Noted here, undone before the next read.
+  void landed(uint32_t pa, int size) {
+    for (uint32_t a = pa & ~1u; a < pa + static_cast<uint32_t>(size); a += 2) dirty.push_back(a);
+  }
+  void undo_landed() {
+    for (uint32_t pa : dirty) std::memcpy(flash_view.data() + pa, m.bus.flash.data() + pa % kFlashSize, 2);
+    dirty.clear();
   }
 
   // Read mode again: reads see the array.
   void restore_patches() {
     for (uint32_t pa : patched) {
       uint32_t off = pa % kFlashSize;
-      uc_mem_write(uc, pa, m.bus.flash.data() + off, 2);
+      std::memcpy(flash_view.data() + pa, m.bus.flash.data() + off, 2);
     }
     patched.clear();
   }
@@ -257,12 +269,16 @@ struct ArmEngine::Cpu {
     uint32_t addr = static_cast<uint32_t>(addr64);
     if (addr >= kWindow) {
       c.flash_store(addr - kWindow, size, static_cast<uint32_t>(value));
-      return true;  // the store itself meets the read-only flash and is dropped
+      c.landed(addr - kWindow, size);
+      return true;
     }
     if (addr < kFlashMirrorEnd) {
       // With the MMU on, virtual 0-8 MB is SDRAM: returning true lets the store
       // land there. With it off, this is the flash itself.
-      if (!c.mmu_on()) c.flash_store(addr, size, static_cast<uint32_t>(value));
+      if (!c.mmu_on()) {
+        c.flash_store(addr, size, static_cast<uint32_t>(value));
+        c.landed(addr, size);
+      }
       return true;
     }
     return false;
@@ -272,6 +288,7 @@ struct ArmEngine::Cpu {
                              void* user) {
     Cpu& c = *static_cast<Cpu*>(user);
     FlashModel& f = c.m.bus.flash;
+    if (!c.dirty.empty()) c.undo_landed();
     bool busy = f.busy();
     if (!busy && f.in_read_mode()) {
       if (!c.patched.empty()) c.restore_patches();
@@ -282,7 +299,7 @@ struct ArmEngine::Cpu {
     uint32_t end = static_cast<uint32_t>(addr64) - kWindow + static_cast<uint32_t>(size);
     for (; pa < end; pa += 2) {
       uint16_t v = f.read16(pa % kFlashSize);
-      uc_mem_write(uc, pa, &v, 2);
+      std::memcpy(c.flash_view.data() + pa, &v, 2);
       c.patched.push_back(pa);
     }
     return true;
@@ -437,10 +454,15 @@ struct ArmEngine::Cpu {
   uint64_t blocks = 0;
   uint32_t last_pc = 0;
   std::vector<uint32_t> patched;
+  std::vector<uint32_t> dirty;
   bool rx_recent = false;
   uint64_t rx_ticks = 0;
   std::chrono::steady_clock::time_point rx_wall;
   std::vector<std::unique_ptr<Region>> regions;
+  // What reads of the flash (and its mirrors) return: mapped by pointer, so
+  // that hooks can change it without uc_mem_write, which crashes 2.0.1 when
+  // called from a read hook in the middle of a load.
+  std::vector<uint8_t> flash_view = std::vector<uint8_t>(kFlashMirrorEnd, 0xFF);
 };
 
 ArmEngine::ArmEngine(Machine& machine) : machine_(machine) {}

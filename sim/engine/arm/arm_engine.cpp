@@ -284,7 +284,7 @@ struct ArmEngine::Cpu {
     return false;
   }
 
-  static bool on_window_read(uc_engine* uc, uc_mem_type, uint64_t addr64, int size, int64_t,
+  static bool on_window_read(uc_engine*, uc_mem_type, uint64_t addr64, int size, int64_t,
                              void* user) {
     Cpu& c = *static_cast<Cpu*>(user);
     FlashModel& f = c.m.bus.flash;
@@ -578,9 +578,9 @@ EngineExit ArmEngine::run(EngineHost& host) {
       c.exit.reset();
       c.host = nullptr;
       if (x.kind == EngineExit::Jump || x.kind == EngineExit::Started) restart_pending_ = true;
-      if (x.kind == EngineExit::Stop && c.pending == Cpu::Pending::None) {
-        // keep the pc: the next run() continues here
-      }
+      // Otherwise the next run() continues at the pc. An exception raised in the
+      // same stretch is taken now if running on would not raise it again.
+      if (c.pending == Cpu::Pending::Swi) take_exception(0x08, kSvc, c.reg(UC_ARM_REG_PC));
       return x;
     }
     pc = c.reg(UC_ARM_REG_PC);

@@ -43,7 +43,7 @@ TEST(ArmNet, AnswersArpAndPing) {
   ASSERT_TRUE(t.boot());
   const Bytes mac = mac_of(t);
 
-  Bytes arp(42, 0);
+  Bytes arp(60, 0);  // padded to the least Ethernet frame
   std::fill(arp.begin(), arp.begin() + 6, 0xFF);
   std::copy(kHostMac, kHostMac + 6, arp.begin() + 6);
   arp[12] = 0x08, arp[13] = 0x06;

@@ -386,7 +386,12 @@ struct ArmEngine::Cpu {
 
   uint32_t bus_read(uint32_t addr, unsigned size) {
     uint32_t aligned = addr & ~3u;
-    if (aligned == kCommandLsr && host && !host->service()) stop_with(EngineExit{EngineExit::Stop, 0});
+    // The host's turn at the loader's polls of the command port; while received
+    // bytes still wait in the UART only every 64th poll (each turn costs the
+    // runner system calls).
+    if (aligned == kCommandLsr && host &&
+        (m.dev.ffuart.rx_pending() == 0 || ++lsr_polls % 64 == 0) && !host->service())
+      stop_with(EngineExit{EngineExit::Stop, 0});
     if (aligned == kOscr) hold_serial_pace();
     bool took_byte = aligned == kCommandRbr && !(m.dev.ffuart.lcr() & 0x80) &&
                      m.dev.ffuart.rx_pending() > 0;
@@ -452,6 +457,7 @@ struct ArmEngine::Cpu {
   uint64_t outside_since = 0;
   uint64_t tick_credit = 0;
   uint64_t blocks = 0;
+  uint64_t lsr_polls = 0;
   uint32_t last_pc = 0;
   std::vector<uint32_t> patched;
   std::vector<uint32_t> dirty;

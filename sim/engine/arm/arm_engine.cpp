@@ -90,11 +90,10 @@ struct ArmEngine::Cpu {
                       0xFFFFFFFFu), "outside");
     check(uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE_PROT, (void*)&Cpu::on_write_prot, this, 1, 0),
           "write hook");
-    // Reads of the flash window while the part is not in read mode (ID, busy
-    // status) must see the model's answer, not the array. Any read hook puts
-    // every access on the slow path in 2.0.1; the range keeps the calls few.
-    check(uc_hook_add(uc, &h, UC_HOOK_MEM_READ, (void*)&Cpu::on_window_read, this, kWindow,
-                      0xFFFFFFFFu), "window read hook");
+    // No read hook: in 2.0.1 any read hook, whatever its range, puts every
+    // load on the slow path. What reads of the flash must see while the part is
+    // not in read mode (ID, busy status) is written into the view instead
+    // (sync_view), at every command cycle and every OSCR read.
     check(uc_hook_add(uc, &h, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_FETCH_PROT,
                       (void*)&Cpu::on_unmapped, this, 1, 0), "unmapped hook");
     // 2.0.1 never takes exceptions itself: SWI and aborts arrive here.
@@ -191,6 +190,8 @@ struct ArmEngine::Cpu {
   void flash_store(uint32_t off, int size, uint32_t value) {
     off %= kFlashSize;
     FlashModel& f = m.bus.flash;
+    const uint64_t erases = f.counters().erases, chip_erases = f.counters().chip_erases,
+                   programs = f.counters().programs;
     if (size == 4) {
       f.write16(off & ~1u, static_cast<uint16_t>(value));
       f.write16((off & ~1u) + 2, static_cast<uint16_t>(value >> 16));
@@ -199,8 +200,49 @@ struct ArmEngine::Cpu {
     } else {  // a byte store drives its lane of the 16-bit bus
       f.write16(off & ~1u, static_cast<uint16_t>((value & 0xFF) << (off & 1 ? 8 : 0)));
     }
-    if (f.in_read_mode()) restore_patches();
+    if (f.busy()) {  // what the status reads will be about
+      const uint32_t o = off & (kFlashSize - 2);
+      if (f.counters().chip_erases != chip_erases) {
+        busy_off = 0;
+        busy_len = kFlashSize;
+      } else if (f.counters().erases != erases) {
+        busy_off = f.block_start(o);
+        busy_len = f.block_size(o);
+      } else if (f.counters().programs != programs) {
+        busy_off = o;
+        busy_len = 2;
+      }
+    }
+    sync_view();
     if (f.power_lost()) stop_with(EngineExit{EngineExit::Stop, 0});  // the board is dead
+  }
+
+  // The view shows what reads of the flash return now: the array in read
+  // mode; the identification words in ID mode; the status word over the block
+  // (or halfword) of a running erase (program). The loader always pauses (reads
+  // OSCR) between starting an operation and reading its status, and polls
+  // status with pauses between, so the view is brought up to date then.
+  void sync_view() {
+    FlashModel& f = m.bus.flash;
+    if (!dirty.empty()) undo_landed();
+    const bool busy = f.busy();
+    if (!busy && f.in_read_mode()) {
+      if (!patched.empty()) restore_patches();
+      return;
+    }
+    if (!patched.empty()) restore_patches();
+    if (busy) {
+      uint16_t status = f.read16(busy_off);
+      for (uint32_t a = busy_off; a < busy_off + busy_len; a += 2)
+        std::memcpy(flash_view.data() + a, &status, 2);
+      patched.push_back({busy_off, busy_len});
+    } else {  // ID mode
+      for (uint32_t a = 0; a < 4; a += 2) {
+        uint16_t v = f.read16(a);
+        std::memcpy(flash_view.data() + a, &v, 2);
+      }
+      patched.push_back({0, 4});
+    }
   }
 
   // A region mapped by pointer is not truly read-only in 2.0.1: after the hook
@@ -215,10 +257,8 @@ struct ArmEngine::Cpu {
 
   // Read mode again: reads see the array.
   void restore_patches() {
-    for (uint32_t pa : patched) {
-      uint32_t off = pa % kFlashSize;
-      std::memcpy(flash_view.data() + pa, m.bus.flash.data() + off, 2);
-    }
+    for (const Range& r : patched)
+      std::memcpy(flash_view.data() + r.off, m.bus.flash.data() + r.off, r.len);
     patched.clear();
   }
 
@@ -282,27 +322,6 @@ struct ArmEngine::Cpu {
       return true;
     }
     return false;
-  }
-
-  static bool on_window_read(uc_engine*, uc_mem_type, uint64_t addr64, int size, int64_t,
-                             void* user) {
-    Cpu& c = *static_cast<Cpu*>(user);
-    FlashModel& f = c.m.bus.flash;
-    if (!c.dirty.empty()) c.undo_landed();
-    bool busy = f.busy();
-    if (!busy && f.in_read_mode()) {
-      if (!c.patched.empty()) c.restore_patches();
-      return true;
-    }
-    // ID or status mode: put the model's answer where the load will read it.
-    uint32_t pa = (static_cast<uint32_t>(addr64) - kWindow) & ~1u;
-    uint32_t end = static_cast<uint32_t>(addr64) - kWindow + static_cast<uint32_t>(size);
-    for (; pa < end; pa += 2) {
-      uint16_t v = f.read16(pa % kFlashSize);
-      std::memcpy(c.flash_view.data() + pa, &v, 2);
-      c.patched.push_back(pa);
-    }
-    return true;
   }
 
   static bool on_unmapped(uc_engine* uc, uc_mem_type type, uint64_t addr64, int, int64_t,
@@ -392,7 +411,10 @@ struct ArmEngine::Cpu {
     if (aligned == kCommandLsr && host &&
         (m.dev.ffuart.rx_pending() == 0 || ++lsr_polls % 64 == 0) && !host->service())
       stop_with(EngineExit{EngineExit::Stop, 0});
-    if (aligned == kOscr) hold_serial_pace();
+    if (aligned == kOscr) {
+      hold_serial_pace();
+      if (!patched.empty() || !dirty.empty()) sync_view();
+    }
     bool took_byte = aligned == kCommandRbr && !(m.dev.ffuart.lcr() & 0x80) &&
                      m.dev.ffuart.rx_pending() > 0;
     uint32_t v = m.bus.read32(aligned);
@@ -459,7 +481,11 @@ struct ArmEngine::Cpu {
   uint64_t blocks = 0;
   uint64_t lsr_polls = 0;
   uint32_t last_pc = 0;
-  std::vector<uint32_t> patched;
+  struct Range {
+    uint32_t off, len;
+  };
+  std::vector<Range> patched;  // parts of the view that show something else than the array
+  uint32_t busy_off = 0, busy_len = 2;
   std::vector<uint32_t> dirty;
   bool rx_recent = false;
   uint64_t rx_ticks = 0;

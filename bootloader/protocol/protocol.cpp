@@ -68,6 +68,29 @@ void remove(ConnRecord* r) {
   --t.count;
 }
 
+// A header and its payload, written so that a power cut never leaves a valid
+// header in front of a partial payload (the start-up code would run it): the
+// block first with the header blank, then the header's last six bytes, then
+// its magic. A block already in flash is left alone.
+int32_t write_header_last(uint32_t dest, uint8_t* block, uint32_t len) {
+  uint8_t have[64];
+  bool same = true;
+  for (uint32_t at = 0; same && at < len; at += sizeof have) {
+    const uint32_t k = len - at < sizeof have ? len - at : sizeof have;
+    hw::mem_read(kFlashWindow + dest + at, have, k);
+    same = memcmp(have, block + at, k) == 0;
+  }
+  if (same) return 1;
+  uint8_t header[8];
+  memcpy(header, block, 8);
+  memset(block, 0xFF, 8);
+  int32_t result = flash_write(kFlashWindow + dest, block, len);
+  if (result == 1) result = flash_write(kFlashWindow + dest + 2, header + 2, 6);
+  if (result == 1) result = flash_write(kFlashWindow + dest, header, 2);
+  memcpy(block, header, 8);
+  return result;
+}
+
 // Command 110: checks, then the flash write (or the run from RAM for target
 // 100). Returns 0 on success or the error code for bytes 4 and 5.
 uint32_t write_area(ConnRecord* r, uint8_t* p, uint32_t d) {
@@ -138,7 +161,8 @@ uint32_t write_area(ConnRecord* r, uint8_t* p, uint32_t d) {
     src = block;
     memcpy(p + 8, block, 8);  // the header is also built in the request's data
   }
-  const int32_t result = flash_write(kFlashWindow + dest, src, len);
+  const int32_t result = header[0] ? write_header_last(dest, block, len)
+                                   : flash_write(kFlashWindow + dest, src, len);
   heap_free(block);
   return result == 1 ? 0 : 4;
 }

@@ -161,11 +161,35 @@ uint16_t FlashModel::read16(uint32_t offset) {
   return peek16(offset);
 }
 
+void FlashModel::cut_power_at(uint64_t n) {
+  cut_at_ = n ? operations() + n : 0;
+}
+
+void FlashModel::power_on() {
+  power_lost_ = false;
+  cut_at_ = 0;
+  cmd_ = Cmd::Read;
+}
+
+bool FlashModel::cut_now() {
+  if (on_operation) on_operation(operations());
+  if (!cut_at_ || operations() != cut_at_) return false;
+  power_lost_ = true;
+  cut_at_ = 0;
+  cmd_ = Cmd::Read;
+  return true;
+}
+
 void FlashModel::start_program(uint32_t offset, uint16_t value) {
   uint32_t o = offset & (kSize - 2);
   ++counters_.programs;
   ++programs_at_[o];
   uint16_t old = peek16(o);
+  if (cut_now()) {  // only the low byte's bits were cleared
+    bytes_[o] = static_cast<uint8_t>(old & value);
+    if (on_change) on_change(o, 2);
+    return;
+  }
   if (value & ~old) ++counters_.set_bit_attempts;
   busy_data_ = value;
   if (take_failure(program_failures_, o)) {
@@ -193,6 +217,11 @@ void FlashModel::start_erase(uint32_t start, uint32_t size) {
       return;
     }
   }
+  if (cut_now()) {  // the first half of the block erased, the rest as it was
+    std::memset(bytes_.data() + start, 0xFF, size / 2);
+    if (on_change) on_change(start, size / 2);
+    return;
+  }
   std::memset(bytes_.data() + start, 0xFF, size);
   if (on_change) on_change(start, size);
   uint64_t blocks = size == kSize ? part_.blocks.size() : 1;
@@ -202,6 +231,7 @@ void FlashModel::start_erase(uint32_t start, uint32_t size) {
 }
 
 void FlashModel::write16(uint32_t offset, uint16_t value) {
+  if (power_lost_) return;
   ++counters_.writes;
   finish_if_done();
   const uint32_t w = word(offset);

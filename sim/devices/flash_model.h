@@ -91,6 +91,23 @@ class FlashModel {
   const std::map<uint32_t, uint64_t>& programs_at() const { return programs_at_; } // by halfword
   void clear_counters();
 
+  // Power cuts: the n-th program or erase operation started from now on
+  // (1-based) is interrupted and the part loses power there. The cells keep
+  // what the interrupted operation left: a program has cleared the bits of its
+  // low byte only (a half-programmed word); an erase has erased the first half
+  // of its block and left the rest as it was (a half-erased sector). Until
+  // power_on() the part ignores the bus and reads give the array.
+  void cut_power_at(uint64_t n);
+  bool power_lost() const { return power_lost_; }
+  void power_on();  // power back: read mode, no cut pending
+  uint64_t operations() const {
+    return counters_.programs + counters_.erases + counters_.chip_erases;
+  }
+
+  // Called at the start of every program or erase operation with its number
+  // (operations() after counting it), before a cut takes effect.
+  std::function<void(uint64_t)> on_operation;
+
   // Called with (offset, length) whenever the array changes (an emulator that
   // maps the array as memory refreshes its copy from here).
   std::function<void(uint32_t, uint32_t)> on_change;
@@ -121,6 +138,9 @@ class FlashModel {
   std::map<uint32_t, int> erase_failures_, program_failures_;  // key → attempts left
   Counters counters_;
   std::map<uint32_t, uint64_t> erases_at_, programs_at_;
+  uint64_t cut_at_ = 0;  // operation count at which power goes; 0: none
+  bool power_lost_ = false;
+  bool cut_now();        // counts the operation just started; true: cut here
 };
 
 }  // namespace sim

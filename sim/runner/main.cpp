@@ -127,7 +127,9 @@ class Runner : public sim::EngineHost {
       } else {
         fprintf(stderr, "quelmark-sim: restart\n");
       }
-      save_flash();
+      // Only a changed flash is written back (an image that faults at once
+      // restarts over and over).
+      if (board_.flash.operations() != saved_ops_) save_flash();
     }
     panel_->flush();
     pty_.flush();
@@ -234,6 +236,7 @@ class Runner : public sim::EngineHost {
   }
 
   bool save_flash() {
+    saved_ops_ = board_.flash.operations();
     if (board_.flash.save(opt_.flash_file)) return true;
     fprintf(stderr, "quelmark-sim: cannot write %s: %s\n", opt_.flash_file.c_str(), strerror(errno));
     return false;
@@ -271,6 +274,7 @@ class Runner : public sim::EngineHost {
   FILE* panel_file_ = nullptr;
   bool announced_ = false;
   uint32_t quiet_ = 0;
+  uint64_t saved_ops_ = 0;  // flash operations at the last save
 };
 
 }  // namespace

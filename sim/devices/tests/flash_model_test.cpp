@@ -74,6 +74,33 @@ TEST_F(Flash, ProgramClearsBitsOnlyAndIsBusyForAWhile) {
   EXPECT_EQ(flash.programs_at().at(0x100), 2u);
 }
 
+// A power cut at the n-th operation: that operation is left half done, and the
+// part ignores the bus until power returns.
+TEST_F(Flash, PowerCutLeavesAHalfProgrammedWordOrAHalfErasedBlock) {
+  for (uint32_t i = 0; i < 0x10000; i += 2) flash.set_contents(i, {0x5A, 0xA5});
+  flash.cut_power_at(2);
+  program(0x100, 0x1234);  // operation 1: done
+  settle();
+  program(0x200, 0x1234);  // operation 2: the cut
+  EXPECT_TRUE(flash.power_lost());
+  EXPECT_EQ(flash.peek16(0x200), (0xA55A & 0xFF34)) << "only the low byte programmed";
+  erase(0x0);  // ignored: no power
+  program(0x300, 0);
+  EXPECT_EQ(flash.peek16(0x300), 0xA55A);
+  EXPECT_EQ(flash.operations(), 2u);
+  flash.power_on();
+  EXPECT_FALSE(flash.power_lost());
+  EXPECT_EQ(flash.read16(0x100), 0xA55A & 0x1234) << "operation 1 completed";
+
+  flash.cut_power_at(1);
+  erase(0x10);  // 64 KB block at 0: its first 32 KB erased, the rest kept
+  EXPECT_TRUE(flash.power_lost());
+  EXPECT_EQ(flash.peek16(0x0), 0xFFFF);
+  EXPECT_EQ(flash.peek16(0x7FFE), 0xFFFF);
+  EXPECT_EQ(flash.peek16(0x8000), 0xA55A);
+  EXPECT_EQ(flash.peek16(0xFFFE), 0xA55A);
+}
+
 TEST_F(Flash, AnUnexpectedCycleAbandonsTheSequence) {
   unlock();
   cycle(0x123, 0xA0);  // wrong address for the command cycle

@@ -59,13 +59,14 @@ struct ArmEngine::Cpu {
     check(uc_ctl_set_cpu_model(uc, UC_CPU_ARM_PXA255), "cpu model");
     // The flash must be plain memory: the start-up code runs from it (MMIO
     // regions cannot hold code). Read and execute only, so that every store to
-    // it reaches the write-protection hook as a command cycle. uc_mem_map_ptr
-    // regions are not truly read-only in 2.0.1, hence uc_mem_map and a copy.
-    check(uc_mem_map(uc, 0, kFlashSize, UC_PROT_READ | UC_PROT_EXEC), "flash");
+    // it reaches the write-protection hook as a command cycle.
+    check(uc_mem_map_ptr(uc, 0, kFlashSize, UC_PROT_READ | UC_PROT_EXEC, flash_view.data()),
+          "flash");
     // The mirrors of the flash up to 8 MB. Unicorn 2.0.1 checks regions by the
     // virtual address: with the MMU on, virtual 2-8 MB is SDRAM, yet a region
     // must exist at those numbers; it holds the mirror for physical accesses.
-    check(uc_mem_map(uc, kFlashSize, kFlashMirrorEnd - kFlashSize, UC_PROT_ALL), "mirror");
+    check(uc_mem_map_ptr(uc, kFlashSize, kFlashMirrorEnd - kFlashSize, UC_PROT_ALL,
+                         flash_view.data() + kFlashSize), "mirror");
     check(uc_mem_map_ptr(uc, kSdram, kSdramSize, UC_PROT_ALL, m.bus.sdram.data()), "sdram");
     // The flash window: a placeholder at the virtual numbers (same 2.0.1 quirk);
     // the data comes from the translated physical address, the flash. Read
@@ -89,11 +90,10 @@ struct ArmEngine::Cpu {
                       0xFFFFFFFFu), "outside");
     check(uc_hook_add(uc, &h, UC_HOOK_MEM_WRITE_PROT, (void*)&Cpu::on_write_prot, this, 1, 0),
           "write hook");
-    // Reads of the flash window while the part is not in read mode (ID, busy
-    // status) must see the model's answer, not the array. Any read hook puts
-    // every access on the slow path in 2.0.1; the range keeps the calls few.
-    check(uc_hook_add(uc, &h, UC_HOOK_MEM_READ, (void*)&Cpu::on_window_read, this, kWindow,
-                      0xFFFFFFFFu), "window read hook");
+    // No read hook: in 2.0.1 any read hook, whatever its range, puts every
+    // load on the slow path. What reads of the flash must see while the part is
+    // not in read mode (ID, busy status) is written into the view instead
+    // (sync_view), at every command cycle and every OSCR read.
     check(uc_hook_add(uc, &h, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_FETCH_PROT,
                       (void*)&Cpu::on_unmapped, this, 1, 0), "unmapped hook");
     // 2.0.1 never takes exceptions itself: SWI and aborts arrive here.
@@ -181,7 +181,7 @@ struct ArmEngine::Cpu {
     if (off >= kFlashSize) return;
     if (n > kFlashSize - off) n = kFlashSize - off;
     for (uint32_t base = 0; base < kFlashMirrorEnd; base += kFlashSize)
-      uc_mem_write(uc, base + off, m.bus.flash.data() + off, n);
+      std::memcpy(flash_view.data() + base + off, m.bus.flash.data() + off, n);
     patched.clear();  // whatever was patched now shows the array again
   }
 
@@ -190,6 +190,8 @@ struct ArmEngine::Cpu {
   void flash_store(uint32_t off, int size, uint32_t value) {
     off %= kFlashSize;
     FlashModel& f = m.bus.flash;
+    const uint64_t erases = f.counters().erases, chip_erases = f.counters().chip_erases,
+                   programs = f.counters().programs;
     if (size == 4) {
       f.write16(off & ~1u, static_cast<uint16_t>(value));
       f.write16((off & ~1u) + 2, static_cast<uint16_t>(value >> 16));
@@ -198,15 +200,65 @@ struct ArmEngine::Cpu {
     } else {  // a byte store drives its lane of the 16-bit bus
       f.write16(off & ~1u, static_cast<uint16_t>((value & 0xFF) << (off & 1 ? 8 : 0)));
     }
-    if (f.in_read_mode()) restore_patches();
+    if (f.busy()) {  // what the status reads will be about
+      const uint32_t o = off & (kFlashSize - 2);
+      if (f.counters().chip_erases != chip_erases) {
+        busy_off = 0;
+        busy_len = kFlashSize;
+      } else if (f.counters().erases != erases) {
+        busy_off = f.block_start(o);
+        busy_len = f.block_size(o);
+      } else if (f.counters().programs != programs) {
+        busy_off = o;
+        busy_len = 2;
+      }
+    }
+    sync_view();
+    if (f.power_lost()) stop_with(EngineExit{EngineExit::Stop, 0});  // the board is dead
+  }
+
+  // The view shows what reads of the flash return now: the array in read
+  // mode; the identification words in ID mode; the status word over the block
+  // (or halfword) of a running erase (program). The loader always pauses (reads
+  // OSCR) between starting an operation and reading its status, and polls
+  // status with pauses between, so the view is brought up to date then.
+  void sync_view() {
+    FlashModel& f = m.bus.flash;
+    if (!dirty.empty()) undo_landed();
+    const bool busy = f.busy();
+    if (!busy && f.in_read_mode()) {
+      if (!patched.empty()) restore_patches();
+      return;
+    }
+    if (!patched.empty()) restore_patches();
+    if (busy) {
+      uint16_t status = f.read16(busy_off);
+      for (uint32_t a = busy_off; a < busy_off + busy_len; a += 2)
+        std::memcpy(flash_view.data() + a, &status, 2);
+      patched.push_back({busy_off, busy_len});
+    } else {  // ID mode
+      for (uint32_t a = 0; a < 4; a += 2) {
+        uint16_t v = f.read16(a);
+        std::memcpy(flash_view.data() + a, &v, 2);
+      }
+      patched.push_back({0, 4});
+    }
+  }
+
+  // A region mapped by pointer is not truly read-only in 2.0.1: after the hook
+  // the store lands in the view. Noted here, undone before the next read.
+  void landed(uint32_t pa, int size) {
+    for (uint32_t a = pa & ~1u; a < pa + static_cast<uint32_t>(size); a += 2) dirty.push_back(a);
+  }
+  void undo_landed() {
+    for (uint32_t pa : dirty) std::memcpy(flash_view.data() + pa, m.bus.flash.data() + pa % kFlashSize, 2);
+    dirty.clear();
   }
 
   // Read mode again: reads see the array.
   void restore_patches() {
-    for (uint32_t pa : patched) {
-      uint32_t off = pa % kFlashSize;
-      uc_mem_write(uc, pa, m.bus.flash.data() + off, 2);
-    }
+    for (const Range& r : patched)
+      std::memcpy(flash_view.data() + r.off, m.bus.flash.data() + r.off, r.len);
     patched.clear();
   }
 
@@ -257,35 +309,19 @@ struct ArmEngine::Cpu {
     uint32_t addr = static_cast<uint32_t>(addr64);
     if (addr >= kWindow) {
       c.flash_store(addr - kWindow, size, static_cast<uint32_t>(value));
-      return true;  // the store itself meets the read-only flash and is dropped
+      c.landed(addr - kWindow, size);
+      return true;
     }
     if (addr < kFlashMirrorEnd) {
       // With the MMU on, virtual 0-8 MB is SDRAM: returning true lets the store
       // land there. With it off, this is the flash itself.
-      if (!c.mmu_on()) c.flash_store(addr, size, static_cast<uint32_t>(value));
+      if (!c.mmu_on()) {
+        c.flash_store(addr, size, static_cast<uint32_t>(value));
+        c.landed(addr, size);
+      }
       return true;
     }
     return false;
-  }
-
-  static bool on_window_read(uc_engine* uc, uc_mem_type, uint64_t addr64, int size, int64_t,
-                             void* user) {
-    Cpu& c = *static_cast<Cpu*>(user);
-    FlashModel& f = c.m.bus.flash;
-    bool busy = f.busy();
-    if (!busy && f.in_read_mode()) {
-      if (!c.patched.empty()) c.restore_patches();
-      return true;
-    }
-    // ID or status mode: put the model's answer where the load will read it.
-    uint32_t pa = (static_cast<uint32_t>(addr64) - kWindow) & ~1u;
-    uint32_t end = static_cast<uint32_t>(addr64) - kWindow + static_cast<uint32_t>(size);
-    for (; pa < end; pa += 2) {
-      uint16_t v = f.read16(pa % kFlashSize);
-      uc_mem_write(uc, pa, &v, 2);
-      c.patched.push_back(pa);
-    }
-    return true;
   }
 
   static bool on_unmapped(uc_engine* uc, uc_mem_type type, uint64_t addr64, int, int64_t,
@@ -369,8 +405,16 @@ struct ArmEngine::Cpu {
 
   uint32_t bus_read(uint32_t addr, unsigned size) {
     uint32_t aligned = addr & ~3u;
-    if (aligned == kCommandLsr && host && !host->service()) stop_with(EngineExit{EngineExit::Stop, 0});
-    if (aligned == kOscr) hold_serial_pace();
+    // The host's turn at the loader's polls of the command port; while received
+    // bytes still wait in the UART only every 64th poll (each turn costs the
+    // runner system calls).
+    if (aligned == kCommandLsr && host &&
+        (m.dev.ffuart.rx_pending() == 0 || ++lsr_polls % 64 == 0) && !host->service())
+      stop_with(EngineExit{EngineExit::Stop, 0});
+    if (aligned == kOscr) {
+      hold_serial_pace();
+      if (!patched.empty() || !dirty.empty()) sync_view();
+    }
     bool took_byte = aligned == kCommandRbr && !(m.dev.ffuart.lcr() & 0x80) &&
                      m.dev.ffuart.rx_pending() > 0;
     uint32_t v = m.bus.read32(aligned);
@@ -435,12 +479,22 @@ struct ArmEngine::Cpu {
   uint64_t outside_since = 0;
   uint64_t tick_credit = 0;
   uint64_t blocks = 0;
+  uint64_t lsr_polls = 0;
   uint32_t last_pc = 0;
-  std::vector<uint32_t> patched;
+  struct Range {
+    uint32_t off, len;
+  };
+  std::vector<Range> patched;  // parts of the view that show something else than the array
+  uint32_t busy_off = 0, busy_len = 2;
+  std::vector<uint32_t> dirty;
   bool rx_recent = false;
   uint64_t rx_ticks = 0;
   std::chrono::steady_clock::time_point rx_wall;
   std::vector<std::unique_ptr<Region>> regions;
+  // What reads of the flash (and its mirrors) return: mapped by pointer, so
+  // that hooks can change it without uc_mem_write, which crashes 2.0.1 when
+  // called from a read hook in the middle of a load.
+  std::vector<uint8_t> flash_view = std::vector<uint8_t>(kFlashMirrorEnd, 0xFF);
 };
 
 ArmEngine::ArmEngine(Machine& machine) : machine_(machine) {}
@@ -556,9 +610,9 @@ EngineExit ArmEngine::run(EngineHost& host) {
       c.exit.reset();
       c.host = nullptr;
       if (x.kind == EngineExit::Jump || x.kind == EngineExit::Started) restart_pending_ = true;
-      if (x.kind == EngineExit::Stop && c.pending == Cpu::Pending::None) {
-        // keep the pc: the next run() continues here
-      }
+      // Otherwise the next run() continues at the pc. An exception raised in the
+      // same stretch is taken now if running on would not raise it again.
+      if (c.pending == Cpu::Pending::Swi) take_exception(0x08, kSvc, c.reg(UC_ARM_REG_PC));
       return x;
     }
     pc = c.reg(UC_ARM_REG_PC);

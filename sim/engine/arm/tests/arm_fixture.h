@@ -14,6 +14,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include "testing/reference.h"
 #include "sim/engine/arm/arm_engine.h"
 #include "sim/machine/machine.h"
 
@@ -139,32 +140,11 @@ struct Terminal {
     return reply;
   }
 
-  static uint16_t inet_sum(const uint8_t* p, size_t n) {
-    uint32_t s = 0;
-    for (size_t i = 0; i + 1 < n; i += 2) s += p[i] | (p[i + 1] << 8);
-    if (n & 1) s += p[n - 1];
-    while (s >> 16) s = (s & 0xFFFF) + (s >> 16);
-    return static_cast<uint16_t>(~s);
-  }
-  static std::vector<uint8_t> serial_frame(const std::vector<uint8_t>& packet) {
-    std::vector<uint8_t> f = {1, 1, 0x81, 0x7E, static_cast<uint8_t>(packet.size()),
-                              static_cast<uint8_t>(packet.size() >> 8), 0, 0};
-    f.insert(f.end(), packet.begin(), packet.end());
-    uint16_t sum = inet_sum(f.data(), f.size());
-    f[6] = static_cast<uint8_t>(sum);
-    f[7] = static_cast<uint8_t>(sum >> 8);
-    return f;
-  }
+  static uint16_t inet_sum(const uint8_t* p, size_t n) { return qtest::ref_checksum(p, n); }
+  static std::vector<uint8_t> serial_frame(const std::vector<uint8_t>& packet) { return qtest::frame(packet); }
   static std::vector<uint8_t> command(uint16_t cmd, uint16_t conn, uint16_t seq,
                                       const std::vector<uint8_t>& data = {}) {
-    std::vector<uint8_t> p = {static_cast<uint8_t>(cmd), static_cast<uint8_t>(cmd >> 8), 0, 0,
-                              static_cast<uint8_t>(conn), static_cast<uint8_t>(conn >> 8),
-                              static_cast<uint8_t>(seq), static_cast<uint8_t>(seq >> 8)};
-    p.insert(p.end(), data.begin(), data.end());
-    uint16_t sum = inet_sum(p.data(), p.size());
-    p[2] = static_cast<uint8_t>(sum);
-    p[3] = static_cast<uint8_t>(sum >> 8);
-    return p;
+    return qtest::packet(cmd, conn, seq, data);
   }
   static std::vector<uint8_t> u32s(std::initializer_list<uint32_t> values) {
     std::vector<uint8_t> b;

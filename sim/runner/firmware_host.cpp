@@ -59,6 +59,7 @@ void FirmwareHost::handle(const sim::terminal::PeerKey& key, const std::vector<u
   sim::terminal::ServerCore::Outcome out = core_.Handle(key, packet.data(), packet.size());
   for (const auto& p : out.stream) send(p, to);
   if (!out.reply.empty()) send(out.reply, to);
+  if (out.verdict == sim::terminal::ServerCore::Verdict::kExecute && on_request_) on_request_();
   if (out.after) out.after();
 }
 

@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ class FirmwareHost {
   // it) or *stop is set.
   End serve(volatile sig_atomic_t* stop);
   void restart() { restart_ = true; }
+  // Runs after each request the personality executed (the runner reports images written).
+  void on_request(std::function<void()> fn) { on_request_ = std::move(fn); }
 
  private:
   void handle(const sim::terminal::PeerKey& key, const std::vector<uint8_t>& packet, const sockaddr_in* to);
@@ -57,6 +60,7 @@ class FirmwareHost {
   Pty& pty_;
   FrameSplitter frames_;
   bool restart_ = false;
+  std::function<void()> on_request_;
 };
 
 }  // namespace simrun

@@ -151,6 +151,9 @@ class Runner : public sim::EngineHost {
     panel_->flush();
     pty_.flush();
     report_flash();
+    if (opt_.loss_percent > 0)
+      fprintf(stderr, "quelmark-sim: UDP datagrams lost: %llu to the terminal, %llu from it\n",
+              (unsigned long long)bridge_.link().lost_in(), (unsigned long long)bridge_.link().lost_out());
     if (!save_flash()) rc = 1;
     if (!opt_.pty_link.empty()) unlink(opt_.pty_link.c_str());
     return rc;
@@ -221,6 +224,13 @@ class Runner : public sim::EngineHost {
     sim::terminal::ServerCore core(*firmware_);
     FirmwareHost host(core, bridge_.link(), pty_);
     firmware_->SetRestart([&host] { host.restart(); });
+    uint64_t images = 0;
+    host.on_request([this, &images] {
+      if (firmware_->ImagesWritten() == images) return;
+      images = firmware_->ImagesWritten();
+      fprintf(stderr, "quelmark-sim: main firmware wrote a boot-loader image at flash offset 0\n");
+      save_flash();
+    });
     FirmwareHost::End end = host.serve(&g_stop);
     firmware_->SetRestart(nullptr);
     save_flash();

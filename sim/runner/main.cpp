@@ -154,7 +154,7 @@ class Runner : public sim::EngineHost {
     if (opt_.loss_percent > 0)
       fprintf(stderr, "quelmark-sim: UDP datagrams lost: %llu to the terminal, %llu from it\n",
               (unsigned long long)bridge_.link().lost_in(), (unsigned long long)bridge_.link().lost_out());
-    if (!save_flash()) rc = 1;
+    if (!save_flash() || store_failed_) rc = 1;
     if (!opt_.pty_link.empty()) unlink(opt_.pty_link.c_str());
     return rc;
   }
@@ -174,6 +174,7 @@ class Runner : public sim::EngineHost {
       }
     }
     pty_.flush();
+    bridge_.link().pump();  // replies held back by --delay, the firmware's last ones included
     // Datagrams wait in the socket while the receiver is off or full.
     if (dev_.eth.reg(sim::Dm9000::RCR) & 1) {
       while (dev_.eth.rx_pending() < 8) {
@@ -210,6 +211,7 @@ class Runner : public sim::EngineHost {
     if (!firmware_->OpenStore(opt_.options_file, &error)) {
       fprintf(stderr, "quelmark-sim: the option store %s: %s\n", opt_.options_file.c_str(), error.c_str());
       firmware_.reset();
+      store_failed_ = true;
       return false;
     }
     return true;
@@ -365,6 +367,7 @@ class Runner : public sim::EngineHost {
   PcapWriter pcap_;
   FILE* panel_file_ = nullptr;
   std::unique_ptr<sim::terminal::MainFirmware> firmware_;
+  bool store_failed_ = false;  // the option store could not be opened again at a restart
   bool announced_ = false;
   uint32_t quiet_ = 0;
 };

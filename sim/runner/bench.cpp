@@ -175,7 +175,7 @@ int main() {
   if (pid == 0) {
     dup2(out[1], 1);
     dup2(err[1], 2);
-    execl(exe.c_str(), exe.c_str(), "--loader", "--udp", "127.0.0.1:0", "--flash", flash.c_str(), "--image",
+    execl(exe.c_str(), exe.c_str(), "--engine", "native", "--udp", "127.0.0.1:0", "--flash", flash.c_str(), "--image",
           image.c_str(), "--panel-log", (dir + "/panel.log").c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

@@ -1,6 +1,7 @@
 #include "tool/qt/demo_round.h"
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "tool/qt/cp936_codec.h"
@@ -41,9 +42,13 @@ void RunDemoRound(MainWindow& window, TForm1& form) {
   form.cbKeyLayouts.Select(4);
   click(("Key-layout preset \"" + form.cbKeyLayouts.Text + "\"").c_str(), form.btnSetConfig);
 
+  // A serial number from the time of day, so that each round changes the store.
+  char serial[16];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(serial, sizeof serial, "%H%M%S", std::localtime(&now));
   form.cbConfig.Select(4);  // the serial-number item
-  form.txtConfig.Text = "202612";
-  click(("Option " + Utf8(form.cbConfig.Text) + " = 202612").c_str(), form.btWriteConfig);
+  form.txtConfig.Text = serial;
+  click(("Option " + Utf8(form.cbConfig.Text) + " = " + serial).c_str(), form.btWriteConfig);
 
   form.edtOEMVender.Text = "Quelmark Demo";
   form.edtProduct.Text = "QM-7 Gate";

@@ -418,4 +418,29 @@ TEST_F(OneTerminal, KillDuringAnOptionWriteLeavesTheStoreWhole) {
   EXPECT_EQ(Read("Note"), StoreFile()["Note"]);
 }
 
+// The main job's round without a display: quelmark-config off screen, its default
+// address 192.168.1.201 mapped to the terminal, its operations through its buttons.
+TEST_F(OneTerminal, TheWindowsDemoRoundReachesTheTerminalThroughTheAddressMap) {
+  Start();
+  const std::string voices = qtest::build_dir() + "/bin/voices.ini";
+  const bool had_voices = platform::FileExists(voices);
+  if (!had_voices) WriteFile(voices, Bytes{'[', 'Q', 'Z', 'X', ']', '\n', 'V', 'o', 'i', 'c', 'e', 's', '=', '7', '\n'});
+  const std::string out = dir_ + "/config.out", png = dir_ + "/window.png";
+  const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen QUELMARK_CONFIG_DEMO=1 "
+                          "QUELMARK_CONFIG_SCREENSHOT='" + png + "' VORDLIX_NET_MAP=192.168.1.201=127.0.0.1:" +
+                          std::to_string(sim_->port) + " '" + qtest::program("quelmark-config") + "' >'" + out +
+                          "' 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  if (!had_voices) ::unlink(voices.c_str());
+  const std::string text = ReadText(out);
+  EXPECT_EQ(Count(text, "message box \"Information\": Success!"), 3u) << text;  // preset, serial, voice
+  EXPECT_NE(text.find("Edit1 = QMSIM 1.0"), std::string::npos) << text;
+  EXPECT_NE(text.find("value read: QM-7 Gate"), std::string::npos) << text;
+  const Store s = StoreFile();
+  EXPECT_EQ(s.at("~DeviceName"), "QM-7 Gate");
+  EXPECT_EQ(s.at("~KeyLayout"), "1");
+  EXPECT_EQ(s.at("~SerialNumber").size(), 6u);
+  EXPECT_GT(ReadFile(png).size(), 1000u);
+}
+
 }  // namespace

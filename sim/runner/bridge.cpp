@@ -130,7 +130,7 @@ std::string parse_loopback(const std::string& text, sockaddr_in* addr) {
   return "";
 }
 
-Bridge::Bridge(const sockaddr_in& bind_addr, const std::array<uint8_t, 4>& terminal_ip)
+Bridge::Bridge(const sockaddr_in& bind_addr, const std::array<uint8_t, 4>& terminal_ip, const Impairment& imp)
     : terminal_ip_(terminal_ip) {
   if ((ntohl(bind_addr.sin_addr.s_addr) >> 24) != 127)
     throw std::runtime_error("the bridge binds loopback addresses only");
@@ -142,6 +142,7 @@ Bridge::Bridge(const sockaddr_in& bind_addr, const std::array<uint8_t, 4>& termi
     throw std::runtime_error("cannot bind " + std::string(inet_ntoa(bind_addr.sin_addr)) + ":" +
                              std::to_string(ntohs(bind_addr.sin_port)) + ": " + why);
   }
+  link_ = std::make_unique<Link>(fd_, imp);
 }
 
 Bridge::~Bridge() {
@@ -176,15 +177,14 @@ uint32_t Bridge::peer_for(const sockaddr_in& host) {
 
 std::optional<Bytes> Bridge::receive() {
   // Datagrams from the host wait in order until the terminal's MAC is known.
+  link_->pump();
   while (waiting_.size() < kMaxWaiting) {
-    uint8_t buf[65536];
     sockaddr_in from{};
-    socklen_t n = sizeof from;
-    ssize_t got = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
-    if (got < 0) break;
+    Bytes data;
+    if (!link_->receive(&from, &data)) break;
     uint32_t peer = peer_for(from);
     if (peer == 0) continue;
-    waiting_.push_back(Waiting{peer, ntohs(from.sin_port), Bytes(buf, buf + got)});
+    waiting_.push_back(Waiting{peer, ntohs(from.sin_port), std::move(data)});
     if (terminal_mac_) break;
   }
   if (waiting_.empty()) return std::nullopt;
@@ -211,8 +211,8 @@ bool Bridge::transmit(const Bytes& frame) {
   auto it = by_inner_.find(ip);
   if (it == by_inner_.end()) return false;  // no host socket behind that address
   if ((ntohl(it->second.sin_addr.s_addr) >> 24) != 127) return false;  // loopback only
-  return sendto(fd_, out->payload.data(), out->payload.size(), 0,
-                reinterpret_cast<const sockaddr*>(&it->second), sizeof it->second) >= 0;
+  link_->send(it->second, out->payload.data(), out->payload.size());
+  return true;
 }
 
 }  // namespace simrun

@@ -17,9 +17,12 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "sim/runner/link.h"
 
 namespace simrun {
 
@@ -57,7 +60,9 @@ std::string parse_loopback(const std::string& text, sockaddr_in* addr);
 class Bridge {
  public:
   // Binds the socket (port 0: the OS chooses); throws std::runtime_error.
-  explicit Bridge(const sockaddr_in& bind_addr, const std::array<uint8_t, 4>& terminal_ip = {192, 168, 1, 201});
+  // imp: loss and delay of the datagrams in each direction (none by default).
+  explicit Bridge(const sockaddr_in& bind_addr, const std::array<uint8_t, 4>& terminal_ip = {192, 168, 1, 201},
+                  const Impairment& imp = Impairment());
   ~Bridge();
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
@@ -78,6 +83,9 @@ class Bridge {
   bool knows_terminal() const { return terminal_mac_.has_value(); }
 
   size_t peers() const { return by_host_.size(); }
+  // The socket with its loss and delay: the main firmware's host side uses it
+  // directly; call pump() often to send what waited out its delay.
+  Link& link() { return *link_; }
 
  private:
   static constexpr uint32_t kMaxPeers = 65000;
@@ -91,6 +99,7 @@ class Bridge {
   };
 
   int fd_ = -1;
+  std::unique_ptr<Link> link_;
   uint16_t ip_id_ = 0;
   std::array<uint8_t, 4> terminal_ip_;
   std::optional<std::array<uint8_t, 6>> terminal_mac_;

@@ -5,6 +5,13 @@
 // command port on a pseudo-terminal, its flash kept in a file, its panel frames
 // logged. The OS timer runs in real time.
 //
+// Main-firmware mode: a new flash file holds the boot loader and, behind the
+// firmware header, the packed firmware stand-in, so the loader starts it. When
+// the engine reports that the stand-in rang its doorbell, the engine stops and
+// the main-firmware personality answers the host on the same socket and
+// pseudo-terminal (FirmwareHost) until its 1004 resets the board, which boots
+// from flash again. --loader (and the native engine) keep loader mode only.
+//
 // One thread. The engine calls the runner often (service()); the runner moves
 // bytes between the host and the models and, when nothing has happened for a
 // while, blocks in poll() for up to 1 ms so that an idle terminal does not burn
@@ -23,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "fwimage/fwimage.h"
 #include "platform/files.h"
 #include "sim/devices/dm9000.h"
 #include "sim/devices/uart.h"
@@ -31,10 +39,12 @@
 #include "sim/engine/native/native_engine.h"
 #include "sim/machine/machine.h"
 #include "sim/runner/bridge.h"
+#include "sim/runner/firmware_host.h"
 #include "sim/runner/options.h"
 #include "sim/runner/panel_log.h"
 #include "sim/runner/pcap.h"
 #include "sim/runner/pty.h"
+#include "sim/terminal/main_firmware.h"
 
 namespace simrun {
 namespace {
@@ -63,7 +73,7 @@ class Runner : public sim::EngineHost {
         dev_(machine_.dev),
         engine_(o.engine == "native" ? std::unique_ptr<sim::Engine>(new sim::NativeEngine(machine_))
                                      : std::unique_ptr<sim::Engine>(new sim::ArmEngine(machine_))),
-        bridge_(o.udp, o.terminal_ip) {
+        bridge_(o.udp, o.terminal_ip, Impairment{o.loss_percent, o.delay_ms, o.seed}) {
     // Whatever the loader sends counts as activity: it keeps the runner from
     // blocking between the bytes of a reply.
     dev_.eth.on_transmit([this](const std::vector<uint8_t>& f) {
@@ -101,6 +111,9 @@ class Runner : public sim::EngineHost {
       }
     }
     if (!opt_.pty_link.empty() && !make_link()) return 1;
+    // The option store is checked at start: a file that cannot be read is an
+    // error now, not when the firmware first runs.
+    if (!opt_.loader_mode && !open_firmware()) return 1;
 
     engine_->reset();
     int rc = 0;
@@ -119,10 +132,16 @@ class Runner : public sim::EngineHost {
         fprintf(stderr, "quelmark-sim: jump to 0x%08X outside the loader; hardware reset\n",
                 exit.addr);
         engine_->reset();
-      } else if (exit.kind == sim::EngineExit::Started) {
+      } else if (exit.kind == sim::EngineExit::Started && !firmware_) {
         fprintf(stderr,
                 "quelmark-sim: firmware started at 0x%08X with sum 0x%08X; hardware reset\n",
                 exit.addr, exit.sum);
+        engine_->reset();
+      } else if (exit.kind == sim::EngineExit::Started) {
+        save_flash();
+        if (!serve_firmware()) break;
+        printf("restart\n");
+        fflush(stdout);
         engine_->reset();
       } else {
         fprintf(stderr, "quelmark-sim: restart\n");
@@ -134,7 +153,10 @@ class Runner : public sim::EngineHost {
     panel_->flush();
     pty_.flush();
     report_flash();
-    if (!save_flash()) rc = 1;
+    if (opt_.loss_percent > 0)
+      fprintf(stderr, "quelmark-sim: UDP datagrams lost: %llu to the terminal, %llu from it\n",
+              (unsigned long long)bridge_.link().lost_in(), (unsigned long long)bridge_.link().lost_out());
+    if (!save_flash() || store_failed_) rc = 1;
     if (!opt_.pty_link.empty()) unlink(opt_.pty_link.c_str());
     return rc;
   }
@@ -154,6 +176,7 @@ class Runner : public sim::EngineHost {
       }
     }
     pty_.flush();
+    bridge_.link().pump();  // replies held back by --delay, the firmware's last ones included
     // Datagrams wait in the socket while the receiver is off or full.
     if (dev_.eth.reg(sim::Dm9000::RCR) & 1) {
       while (dev_.eth.rx_pending() < 8) {
@@ -182,6 +205,44 @@ class Runner : public sim::EngineHost {
     return true;
   }
 
+  // A fresh personality over the option store file (each start of the firmware
+  // begins with fresh counters and no connections, as a started program does).
+  bool open_firmware() {
+    firmware_ = std::make_unique<sim::terminal::MainFirmware>(&board_.flash, &machine_.bus.timer);
+    std::string error;
+    if (!firmware_->OpenStore(opt_.options_file, &error)) {
+      fprintf(stderr, "quelmark-sim: the option store %s: %s\n", opt_.options_file.c_str(), error.c_str());
+      firmware_.reset();
+      store_failed_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  // The main firmware runs: the personality answers until it restarts the
+  // terminal (true) or the runner is asked to stop (false).
+  bool serve_firmware() {
+    if (!announced_) announce();
+    printf("main firmware started\n");
+    fflush(stdout);
+    sim::terminal::ServerCore core(*firmware_);
+    FirmwareHost host(core, bridge_.link(), pty_);
+    firmware_->SetRestart([&host] { host.restart(); });
+    uint64_t images = 0;
+    host.on_request([this, &images] {
+      if (firmware_->ImagesWritten() == images) return;
+      images = firmware_->ImagesWritten();
+      fprintf(stderr, "quelmark-sim: main firmware wrote a boot-loader image at flash offset 0\n");
+      save_flash();
+    });
+    FirmwareHost::End end = host.serve(&g_stop);
+    firmware_->SetRestart(nullptr);
+    save_flash();
+    if (end == FirmwareHost::End::Stop) return false;
+    // A fresh personality for the next start, over the same file.
+    return open_firmware();
+  }
+
   void announce() {
     announced_ = true;
     printf("listening on %s\ncommand port %s\n", bridge_.address().c_str(), pty_.path().c_str());
@@ -199,6 +260,13 @@ class Runner : public sim::EngineHost {
       }
       if (!board_.flash.load(opt_.flash_file)) {
         fprintf(stderr, "quelmark-sim: cannot read %s: %s\n", opt_.flash_file.c_str(), strerror(errno));
+        return false;
+      }
+      if (opt_.loader_mode && opt_.engine != "native" && holds_firmware()) {
+        fprintf(stderr,
+                "quelmark-sim: %s holds main firmware, which the loader would start; --loader needs "
+                "a flash file without it (give another --flash)\n",
+                opt_.flash_file.c_str());
         return false;
       }
       return true;
@@ -220,7 +288,36 @@ class Runner : public sim::EngineHost {
       fprintf(stderr, "quelmark-sim: no boot-loader image at %s; the flash starts erased\n",
               image.c_str());
     }
+    if (!opt_.loader_mode && !place_firmware()) return false;
     if (!save_flash()) return false;
+    return true;
+  }
+
+  bool holds_firmware() const {
+    fwimage::Header h;
+    return fwimage::parse_header(board_.flash.data() + fwimage::kHeaderOffset, fwimage::kHeaderSize, &h).empty();
+  }
+
+  // The packed firmware stand-in behind the firmware header of a new flash.
+  bool place_firmware() {
+    std::string path = opt_.firmware.empty() ? platform::ExecutableDirectory() + "/../firmware/standin-lzo.fw"
+                                             : opt_.firmware;
+    std::vector<uint8_t> packed;
+    if (!read_file(path, &packed)) {
+      if (!opt_.firmware.empty()) {
+        fprintf(stderr, "quelmark-sim: cannot read the firmware %s: %s\n", path.c_str(), strerror(errno));
+        return false;
+      }
+      fprintf(stderr, "quelmark-sim: no firmware at %s; the terminal starts in loader mode\n", path.c_str());
+      return true;
+    }
+    fwimage::Bytes flash(board_.flash.data(), board_.flash.data() + sim::FlashModel::kSize);
+    std::string err = fwimage::place_in_flash(packed, &flash);
+    if (!err.empty()) {
+      fprintf(stderr, "quelmark-sim: the firmware %s: %s\n", path.c_str(), err.c_str());
+      return false;
+    }
+    board_.flash.set_contents(0, flash);
     return true;
   }
 
@@ -272,6 +369,8 @@ class Runner : public sim::EngineHost {
   PanelLog* panel_ = &panel_log_;
   PcapWriter pcap_;
   FILE* panel_file_ = nullptr;
+  std::unique_ptr<sim::terminal::MainFirmware> firmware_;
+  bool store_failed_ = false;  // the option store could not be opened again at a restart
   bool announced_ = false;
   uint32_t quiet_ = 0;
   uint64_t saved_ops_ = 0;  // flash operations at the last save

@@ -14,7 +14,14 @@ const char* usage() {
          "                    [--udp 127.0.0.1:PORT]\n"
          "                    [--flash FILE] [--flash-id 0x22C4|0x2249|0x2782|other]\n"
          "                    [--pty-link PATH] [--panel-log FILE] [--image FILE]\n"
-         "                    [--pcap FILE] [--terminal-ip A.B.C.D]\n";
+         "                    [--pcap FILE] [--terminal-ip A.B.C.D]\n"
+         "                    [--options FILE] [--firmware FILE]\n"
+         "                    [--loss PERCENT] [--delay MS] [--seed N]\n";
+}
+
+std::string default_options_file(const std::string& flash_file) {
+  const size_t slash = flash_file.rfind('/');
+  return (slash == std::string::npos ? std::string() : flash_file.substr(0, slash + 1)) + "quelmark-options.txt";
 }
 
 std::string parse_options(const std::vector<std::string>& args, Options* o) {
@@ -68,10 +75,37 @@ std::string parse_options(const std::vector<std::string>& args, Options* o) {
       if (inet_pton(AF_INET, v.c_str(), &ip) != 1) return "--terminal-ip: \"" + v + "\" is not an IPv4 address";
       uint32_t h = ntohl(ip.s_addr);
       o->terminal_ip = {uint8_t(h >> 24), uint8_t(h >> 16), uint8_t(h >> 8), uint8_t(h)};
+    } else if (a == "--options") {
+      if (!(err = value(&o->options_file)).empty()) return err;
+      if (o->options_file.empty()) return "--options needs a file name";
+    } else if (a == "--firmware") {
+      if (!(err = value(&o->firmware)).empty()) return err;
+    } else if (a == "--loss") {
+      if (!(err = value(&v)).empty()) return err;
+      char* end = nullptr;
+      errno = 0;
+      double p = strtod(v.c_str(), &end);
+      if (v.empty() || *end || errno || !(p >= 0 && p <= 100))
+        return "--loss: \"" + v + "\" is not a percentage (0 to 100)";
+      o->loss_percent = p;
+    } else if (a == "--delay" || a == "--seed") {
+      if (!(err = value(&v)).empty()) return err;
+      char* end = nullptr;
+      errno = 0;
+      unsigned long long n = strtoull(v.c_str(), &end, 10);
+      if (v.empty() || v[0] == '-' || *end || errno) return a + ": \"" + v + "\" is not a number";
+      if (a == "--delay") {
+        if (n > 60000) return "--delay: at most 60000 ms";
+        o->delay_ms = static_cast<uint32_t>(n);
+      } else {
+        o->seed = n;
+      }
     } else {
       return "unknown option \"" + a + "\"";
     }
   }
+  if (o->engine == "native") o->loader_mode = true;
+  if (o->options_file.empty()) o->options_file = default_options_file(o->flash_file);
   return "";
 }
 

@@ -10,7 +10,12 @@
 namespace simrun {
 
 struct Options {
-  bool loader_mode = true;            // --loader: the only mode for now
+  bool loader_mode = false;           // --loader (and --engine native): no main firmware
+  std::string options_file;           // --options FILE (default: beside the flash file)
+  std::string firmware;               // --firmware FILE: the packed main firmware a new flash gets
+  double loss_percent = 0;            // --loss P: UDP datagrams lost in each direction
+  uint32_t delay_ms = 0;              // --delay MS: added to each datagram in each direction
+  uint64_t seed = 1;                  // --seed N: the generator behind --loss
   std::string engine = "arm";         // --engine arm|native
   bool virtual_time = false;          // --time virtual|wall
   sockaddr_in udp{};                  // --udp 127.0.0.1:PORT
@@ -25,8 +30,11 @@ struct Options {
   bool help = false;
 };
 
-// Parses argv; returns an error text ("" on success).
+// Parses argv; returns an error text ("" on success). --engine native implies
+// --loader: that engine cannot run the main firmware.
 std::string parse_options(const std::vector<std::string>& args, Options* out);
 const char* usage();
+// The option store of a flash file when --options is not given: quelmark-options.txt beside it.
+std::string default_options_file(const std::string& flash_file);
 
 }  // namespace simrun

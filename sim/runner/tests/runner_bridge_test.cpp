@@ -92,6 +92,13 @@ TEST(RunnerOptions, LoopbackOnlyAndClearErrors) {
       {{"--flash-id", "0x10000"}, false, "16-bit"},
       {{"--flash"}, false, "needs a value"},
       {{"--bogus"}, false, "unknown option"},
+      {{"--loss", "20", "--delay", "40", "--seed", "7"}, true, ""},
+      {{"--loss", "101"}, false, "percentage"},
+      {{"--loss", "-1"}, false, "percentage"},
+      {{"--delay", "x"}, false, "not a number"},
+      {{"--delay", "60001"}, false, "at most"},
+      {{"--seed", "-3"}, false, "not a number"},
+      {{"--options", ""}, false, "file name"},
   };
   for (const Case& c : cases) {
     simrun::Options o;
@@ -108,6 +115,12 @@ TEST(RunnerOptions, LoopbackOnlyAndClearErrors) {
   EXPECT_EQ(ntohs(d.udp.sin_port), 4370);
   EXPECT_EQ(d.flash_id, 0x22C4);
   EXPECT_EQ(d.flash_file, "quelmark-flash.bin");
+  EXPECT_FALSE(d.loader_mode) << "main-firmware mode unless --loader";
+  EXPECT_EQ(d.options_file, "quelmark-options.txt");
+  simrun::Options f;
+  ASSERT_EQ(simrun::parse_options({"--flash", "/var/q/flash.bin", "--engine", "native"}, &f), "");
+  EXPECT_EQ(f.options_file, "/var/q/quelmark-options.txt") << "beside the flash file";
+  EXPECT_TRUE(f.loader_mode) << "the native engine keeps loader mode";
 }
 
 TEST(RunnerBridge, BindsLoopbackOnly) {

@@ -96,7 +96,7 @@ TEST(PcapRunner, AKilledRunLeavesBothDirectionsInTheCapture) {
   Bytes request = runnertest::command(1000, 0, 0);
   Bytes reply;
   {
-    runnertest::Sim sim({"--udp", "127.0.0.1:0", "--flash", dir.path + "/flash.bin", "--panel-log",
+    runnertest::Sim sim({"--loader", "--udp", "127.0.0.1:0", "--flash", dir.path + "/flash.bin", "--panel-log",
                          dir.path + "/panel.log", "--pcap", pcap});
     ASSERT_TRUE(sim.wait_ready());
     int s = socket(AF_INET, SOCK_DGRAM, 0);

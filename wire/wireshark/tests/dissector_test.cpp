@@ -112,7 +112,7 @@ TEST(Dissector, DecodesAnUpdateAndASessionFromTheSimulatedTerminal) {
   runnertest::write_file(arp, Bytes{'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n', 'e', 'x', 'i', 't', ' ', '0', '\n'});
   chmod(arp.c_str(), 0755);
 
-  runnertest::Sim sim({"--udp", "127.0.0.1:0", "--flash", dir.path + "/flash.bin", "--panel-log",
+  runnertest::Sim sim({"--loader", "--udp", "127.0.0.1:0", "--flash", dir.path + "/flash.bin", "--panel-log",
                        dir.path + "/panel.log", "--pcap", pcap});
   ASSERT_TRUE(sim.wait_ready());
   const std::string port = std::to_string(sim.port);

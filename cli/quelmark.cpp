@@ -518,7 +518,7 @@ int CmdFirmware(Run& run) {
   if (!ParseNumber(run.args.Opt("--load-address"), &address) || address > 0xFFFFFFFFu)
     return run.End(kExitRefused, "the load address \"" + run.args.Opt("--load-address") + "\" is no 32-bit number");
   std::string error = fwimage::check_load_address(uint32_t(address));
-  if (!error.empty()) return run.End(kExitRefused, "load address: " + error);
+  if (!error.empty()) return run.End(kExitRefused, error);
   std::string file;
   if (!ReadWholeFile(run.args.words[2], &file)) return run.End(kExitRefused, "cannot read " + run.args.words[2]);
   fwimage::Bytes payload;

@@ -1,0 +1,53 @@
+// The program run in-process for tests: the real library, the console captured,
+// no settle pauses, the boot-loader image given by the test.
+#pragma once
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/host.h"
+#include "cli/quelmark.h"
+
+namespace clitest {
+
+class TestHost : public qcli::RealHost {
+ public:
+  void Out(const std::string& t) override {
+    std::lock_guard<std::mutex> lock(m_);
+    out += t;
+  }
+  void Err(const std::string& t) override {
+    std::lock_guard<std::mutex> lock(m_);
+    err += t;
+  }
+  bool ErrIsTerminal() override { return false; }
+  void Sleep(uint32_t ms) override { slept += ms; }
+  bool BootImage(std::string* i) override {
+    *i = image;
+    return !image.empty();
+  }
+  std::string out, err, image;
+  uint64_t slept = 0;
+
+ private:
+  std::mutex m_;
+};
+
+// Runs the program with a fresh host; the console and the exit code.
+struct Result {
+  int code;
+  std::string out, err;
+  uint64_t slept;
+};
+
+inline Result RunCli(const std::vector<std::string>& args, const std::string& image = "") {
+  setenv("VORDLIX_LOCAL_PORT", "0", 1);
+  TestHost host;
+  host.image = image;
+  const int code = qcli::Main(host, args);
+  return {code, host.out, host.err, host.slept};
+}
+
+}  // namespace clitest

@@ -141,6 +141,21 @@ std::string CheckRow(const PlanRow& row, const VoiceConfigReader& voices, const 
       p->options.push_back(text);
     }
   }
+  // A row that sets one option to two values would never be as planned.
+  std::map<std::string, std::string> values;
+  std::vector<std::string> strings = ops::PresetStrings(p->preset);
+  for (const std::string* one : {&p->serial_option, &p->voice_option})
+    if (!one->empty()) strings.push_back(*one);
+  if (p->has_vendor) strings.push_back("~OEMVendor=" + p->vendor);
+  if (p->has_product) strings.push_back("~DeviceName=" + p->product);
+  strings.insert(strings.end(), p->options.begin(), p->options.end());
+  for (const std::string& s : strings) {
+    const std::string name = s.substr(0, s.find('=')), value = s.substr(s.find('=') + 1);
+    const auto [it, fresh] = values.emplace(name, value);
+    if (!fresh && it->second != value)
+      return "the option " + ToUtf8(name) + " is planned as \"" + ToUtf8(it->second) + "\" and as \"" +
+             ToUtf8(value) + "\"";
+  }
   const std::string boot = Lower(row.boot);
   if (boot == "yes" || boot == "1" || boot == "true") {
     if (boot_image.empty()) return "a boot update is planned, but there is no image (give --image FILE)";
@@ -231,6 +246,7 @@ RowResult RunRow(Host& host, const Planned& p, const BatchOptions& options) {
   }
   if (p.boot) {
     std::string dir = options.backup_dir.empty() ? "." : options.backup_dir;
+    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     std::string name;
     for (char c : device.Name()) name += (isalnum(static_cast<unsigned char>(c)) || c == '.') ? c : '-';
     const BootUpdateResult b =

@@ -250,3 +250,24 @@ TEST(CliFirmwareSerial, TheSerialLineIsChosenByTheAddress) {
 }
 
 }  // namespace
+
+namespace {
+
+// On a terminal the progress is a bar redrawn in place, with bytes and rate.
+class TtyHost : public clitest::TestHost {
+ public:
+  bool ErrIsTerminal() override { return true; }
+};
+
+TEST_F(CliFirmware, ProgressIsABarOnATerminal) {
+  TtyHost host;
+  const std::string out = ::testing::TempDir() + "cli_bar.bin";
+  const int code = qcli::Main(host, Args({"flash", "read", "--out", out, "--length", "0x40000"}));
+  EXPECT_EQ(code, 0) << host.err;
+  EXPECT_EQ(host.err.rfind("\rreading flash [", 0), 0u) << host.err;
+  EXPECT_NE(host.err.find("[##############################] 262144/262144 bytes, "), std::string::npos) << host.err;
+  EXPECT_EQ(host.err.back(), '\n');
+  EXPECT_EQ(host.err.find("reading flash: "), std::string::npos) << "no plain lines";
+}
+
+}  // namespace

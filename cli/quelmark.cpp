@@ -233,7 +233,8 @@ int CmdGet(Run& run) {
     std::string n;
     int code;
     if (!Cp936Arg(run, "the option name", run.args.words[i], &n, &code)) return code;
-    names.push_back(n);
+    // The window's serial-number item reads ~SerialNumber; any other name is trimmed.
+    names.push_back(n == cp936::kSerialNumberItem ? std::string(ops::kSerialNumberOption) : Trim(n));
   }
   if (names.empty()) throw UsageError("get needs at least one option name");
   Device device(run.host);
@@ -261,6 +262,13 @@ int CmdSet(Run& run) {
     if (!Cp936Arg(run, "the option name", w.substr(0, eq), &name, &code)) return code;
     if (!Cp936Arg(run, "the value", w.substr(eq + 1), &value, &code)) return code;
     if (Trim(name).empty()) return run.End(kExitRefused, ops::kSelectValue);
+    if (name == cp936::kSerialNumberItem) {
+      // The window's serial-number item: checked, then written as ~SerialNumber.
+      const ops::SerialNumberCheck check = ops::CheckSerialNumber(value);
+      if (!check.Accepted()) return run.End(kExitRefused, ToUtf8(check.refusal.text));
+      options.push_back(check.option);
+      continue;
+    }
     options.push_back(Trim(name) + "=" + Trim(value));
   }
   if (options.empty()) throw UsageError("set needs at least one NAME=VALUE");

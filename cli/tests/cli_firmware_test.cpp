@@ -112,6 +112,13 @@ TEST_F(CliFirmware, WindowOperationsReachTheTerminal) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Option("~SerialNumber"), "12345") << "six bytes as typed, sent trimmed";
 
+  r = RunCli(Args({"set", "序列号=$00FFF"}));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Option("~SerialNumber"), "$00FFF") << "the window's serial-number item, sent as typed";
+  r = RunCli(Args({"get", "序列号"}));
+  EXPECT_EQ(r.out, "~SerialNumber=$00FFF\n");
+  EXPECT_EQ(RunCli(Args({"set", "序列号=12345"})).code, qcli::kExitRefused);
+
   r = RunCli(Args({"oem", "--vendor", "厂商", "--product", "ABCDEFGHIJKLMNOPQRS"}));
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Option("~OEMVendor"), "\xB3\xA7\xC9\xCC") << "UTF-8 on the console, code page 936 on the terminal";

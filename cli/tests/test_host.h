@@ -7,10 +7,21 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "cli/host.h"
 #include "cli/quelmark.h"
+#include "testing/loopback_namespace.h"
 
 namespace clitest {
+
+// Every test program here runs in a network namespace that holds only loopback
+// where the system allows it (as root), before any test starts a thread.
+class LoopbackOnly : public ::testing::Environment {
+ public:
+  void SetUp() override { runnertest::enter_loopback_only_namespace(); }
+};
+inline ::testing::Environment* const kLoopbackOnly = ::testing::AddGlobalTestEnvironment(new LoopbackOnly);
 
 class TestHost : public qcli::RealHost {
  public:

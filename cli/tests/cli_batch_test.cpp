@@ -28,9 +28,7 @@ std::vector<std::string> Lines(const std::string& path) {
   return lines;
 }
 
-std::string Temp(const std::string& name) {
-  return ::testing::TempDir() + "cli_batch_" + std::to_string(getpid()) + "_" + name;
-}
+std::string Temp(const std::string& name) { return clitest::TempPath(name); }
 
 struct Terminal {
   std::unique_ptr<sim::FlashModel> flash = std::make_unique<sim::FlashModel>();
@@ -62,7 +60,7 @@ class CliBatch : public ::testing::Test {
     }
   }
   Result Batch(std::vector<std::string> extra) {
-    std::vector<std::string> a = {"batch", plan, "--voices", voices, "--backup-dir", ::testing::TempDir()};
+    std::vector<std::string> a = {"batch", plan, "--voices", voices, "--backup-dir", clitest::TempFolder()};
     a.insert(a.end(), extra.begin(), extra.end());
     return RunCli(a, image);
   }

@@ -125,7 +125,7 @@ TEST_F(CliFirmware, WindowOperationsReachTheTerminal) {
   EXPECT_EQ(Option("~DeviceName"), "ABCDEFGHIJKLMNOP");
   EXPECT_NE(r.err.find("cut to 16 bytes"), std::string::npos);
 
-  const std::string voices = ::testing::TempDir() + "cli_voices.ini";
+  const std::string voices = clitest::TempPath("voices.ini");
   std::ofstream(voices) << "[QZX]\nVoices=5\n[Empty]\nVoices=\n";
   r = RunCli(Args({"voice", "QZX", "--voices", voices}));
   EXPECT_EQ(r.code, 0) << r.err;
@@ -199,7 +199,7 @@ TEST_F(CliFirmware, JsonIsOneObjectAndNoProgress) {
   Result r = RunCli(Args({"--json", "version"}));
   EXPECT_EQ(r.out, "{\"terminal\":\"127.0.0.1:" + std::to_string(peer->port()) +
                        "\",\"ok\":true,\"exit\":0,\"command\":\"version\",\"version\":\"QMSIM 1.0 main firmware\"}\n");
-  const std::string out = ::testing::TempDir() + "cli_part.bin";
+  const std::string out = clitest::TempPath("part.bin");
   r = RunCli(Args({"--json", "flash", "read", "--out", out, "--offset", "0x1000", "--length", "5000"}));
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "");
@@ -211,7 +211,7 @@ TEST_F(CliFirmware, JsonIsOneObjectAndNoProgress) {
 
 TEST_F(CliFirmware, BootUpdateWritesAgainWhenTheReadBackDiffers) {
   const std::string image = Pattern(20464, 99);
-  const std::string backup = ::testing::TempDir() + "cli_backup1.bin";
+  const std::string backup = clitest::TempPath("backup1.bin");
   firmware->corrupt = 1;
   firmware->corrupt_size = image.size();
   peer->ClearLog();
@@ -238,7 +238,7 @@ TEST_F(CliFirmware, BootUpdateRestoresTheBackupWhenEveryWriteDiffers) {
   const std::string image = Pattern(20464, 5);
   firmware->corrupt = 100;
   firmware->corrupt_size = image.size();
-  const Result r = RunCli(Args({"boot", "update", "--backup", ::testing::TempDir() + "cli_backup2.bin"}), image);
+  const Result r = RunCli(Args({"boot", "update", "--backup", clitest::TempPath("backup2.bin")}), image);
   EXPECT_EQ(r.code, qcli::kExitMismatch);
   EXPECT_NE(r.err.find("at offset 0x000040 after 3 writes; the backup was restored"), std::string::npos) << r.err;
   EXPECT_EQ(firmware->stores, 4) << "three writes of the image, one of the backup";
@@ -268,7 +268,7 @@ class TtyHost : public clitest::TestHost {
 
 TEST_F(CliFirmware, ProgressIsABarOnATerminal) {
   TtyHost host;
-  const std::string out = ::testing::TempDir() + "cli_bar.bin";
+  const std::string out = clitest::TempPath("bar.bin");
   const int code = qcli::Main(host, Args({"flash", "read", "--out", out, "--length", "0x40000"}));
   EXPECT_EQ(code, 0) << host.err;
   EXPECT_EQ(host.err.rfind("\rreading flash [", 0), 0u) << host.err;

@@ -27,9 +27,7 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-std::string Temp(const std::string& name) {
-  return ::testing::TempDir() + "cli_" + std::to_string(getpid()) + "_" + name;
-}
+std::string Temp(const std::string& name) { return clitest::TempPath(name); }
 
 std::vector<std::string> At(const qtest::Sim& sim, std::vector<std::string> rest) {
   std::vector<std::string> a = {"--address", sim.address, "--port", std::to_string(sim.port)};

@@ -2,7 +2,10 @@
 // no settle pauses, the boot-loader image given by the test.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,11 +18,28 @@
 
 namespace clitest {
 
+// A folder of this test program's own under the system's temporary folder,
+// removed when the program ends.
+inline const std::string& TempFolder() {
+  static const std::string dir = [] {
+    const std::string d = ::testing::TempDir() + "quelmark-cli-test-" + std::to_string(getpid());
+    std::filesystem::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+inline std::string TempPath(const std::string& name) { return TempFolder() + "/" + name; }
+
 // Every test program here runs in a network namespace that holds only loopback
-// where the system allows it (as root), before any test starts a thread.
+// where the system allows it (as root), before any test starts a thread; its
+// temporary folder goes at the end.
 class LoopbackOnly : public ::testing::Environment {
  public:
   void SetUp() override { runnertest::enter_loopback_only_namespace(); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(TempFolder(), ignored);
+  }
 };
 inline ::testing::Environment* const kLoopbackOnly = ::testing::AddGlobalTestEnvironment(new LoopbackOnly);
 

@@ -278,3 +278,39 @@ TEST_F(CliFirmware, ProgressIsABarOnATerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+// A flash whose programming fails at one halfword every time: every write is
+// refused (110 error 4), the boot area may be left erased, and restoring the
+// backup needs the same halfword: the command says the backup could not be put
+// back, and where it is.
+TEST_F(CliFirmware, BootUpdateSaysWhenEvenTheRestoreFails) {
+  flash.fail_program(0x40, -1);
+  const std::string backup = clitest::TempPath("backup3.bin");
+  const Result r = RunCli(Args({"boot", "update", "--backup", backup}), Pattern(20464, 11));
+  EXPECT_EQ(r.code, qcli::kExitRestoreFailed);
+  EXPECT_NE(r.err.find("restoring the backup failed too"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("backup of the boot area saved to " + backup), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(backup), original);
+  EXPECT_EQ(Count(1004), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Programming that fails at one halfword for longer than the terminal's own
+// 101 attempts: the terminal refuses that write (110 error 4) and the
+// transfer's next attempt writes the image.
+TEST_F(CliFirmware, BootUpdateAfterAFlashFailureThatTheTerminalReports) {
+  flash.fail_program(0x40, 101);
+  const std::string image = Pattern(20464, 12);
+  const Result r = RunCli(Args({"--json", "boot", "update", "--backup", clitest::TempPath("backup4.bin")}), image);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"writes\":1,"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(1003), 2) << "two attempts of the one write";
+  EXPECT_EQ(Flash(0, image.size()), image);
+}
+
+}  // namespace

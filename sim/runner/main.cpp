@@ -138,6 +138,7 @@ class Runner : public sim::EngineHost {
                 exit.addr, exit.sum);
         engine_->reset();
       } else if (exit.kind == sim::EngineExit::Started) {
+        fprintf(stderr, "quelmark-sim: firmware started at 0x%08X with sum 0x%08X\n", exit.addr, exit.sum);
         save_flash();
         if (!serve_firmware()) break;
         printf("restart\n");

@@ -96,7 +96,7 @@ class Runner : public sim::EngineHost {
     engine_->reset();
     int rc = 0;
     const bool native = opt_.engine == "native";
-    for (;;) {
+    while (!g_stop) {
       sim::EngineExit exit = engine_->run(*this);
       if (exit.kind == sim::EngineExit::Stop) break;
       if (exit.kind == sim::EngineExit::Jump && native) {
@@ -111,10 +111,13 @@ class Runner : public sim::EngineHost {
                 exit.addr);
         engine_->reset();
       } else if (exit.kind == sim::EngineExit::Started) {
-        fprintf(stderr,
-                "quelmark-sim: firmware started at 0x%08X with sum 0x%08X; hardware reset\n",
-                exit.addr, exit.sum);
-        engine_->reset();
+        // The main firmware runs from here on; nothing models it yet, so the
+        // terminal answers nothing more. (A reset would only start it again.)
+        fprintf(stderr, "quelmark-sim: firmware started at 0x%08X with sum 0x%08X\n", exit.addr,
+                exit.sum);
+        while (service()) {
+        }
+        break;
       } else {
         fprintf(stderr, "quelmark-sim: restart\n");
       }

@@ -118,7 +118,7 @@ class Runner : public sim::EngineHost {
     engine_->reset();
     int rc = 0;
     const bool native = opt_.engine == "native";
-    for (;;) {
+    while (!g_stop) {
       sim::EngineExit exit = engine_->run(*this);
       if (exit.kind == sim::EngineExit::Stop) break;
       if (exit.kind == sim::EngineExit::Jump && native) {
@@ -133,10 +133,13 @@ class Runner : public sim::EngineHost {
                 exit.addr);
         engine_->reset();
       } else if (exit.kind == sim::EngineExit::Started && !firmware_) {
-        fprintf(stderr,
-                "quelmark-sim: firmware started at 0x%08X with sum 0x%08X; hardware reset\n",
-                exit.addr, exit.sum);
-        engine_->reset();
+        // Loader mode: no personality stands behind the firmware, so the
+        // terminal answers nothing more. (A reset would only start it again.)
+        fprintf(stderr, "quelmark-sim: firmware started at 0x%08X with sum 0x%08X\n", exit.addr,
+                exit.sum);
+        while (service()) {
+        }
+        break;
       } else if (exit.kind == sim::EngineExit::Started) {
         fprintf(stderr, "quelmark-sim: firmware started at 0x%08X with sum 0x%08X\n", exit.addr, exit.sum);
         save_flash();

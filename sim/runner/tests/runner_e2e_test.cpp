@@ -14,6 +14,7 @@
 #include <arpa/inet.h>
 
 #include "sim/runner/tests/runner_process.h"
+#include "testing/terminal_hosts.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -26,95 +27,8 @@
 namespace {
 using namespace runnertest;
 
-// The host side over UDP: a socket of its own on 127.0.0.1.
-class UdpHost {
- public:
-  explicit UdpHost(uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in me{};
-    me.sin_family = AF_INET;
-    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&me), sizeof me);
-    to_.sin_family = AF_INET;
-    to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to_.sin_port = htons(port);
-  }
-  ~UdpHost() { close(fd_); }
-  void send(const Bytes& p) {
-    sendto(fd_, p.data(), p.size(), 0, reinterpret_cast<sockaddr*>(&to_), sizeof to_);
-  }
-  std::optional<Bytes> receive(int ms = 5000) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return std::nullopt;
-    uint8_t buf[2048];
-    ssize_t n = recv(fd_, buf, sizeof buf, 0);
-    if (n < 0) return std::nullopt;
-    return Bytes(buf, buf + n);
-  }
-  // One request, its final reply (memory-read chunks are collected in `chunks`).
-  Bytes call(const Bytes& p, std::vector<Bytes>* chunks = nullptr) {
-    send(p);
-    for (;;) {
-      std::optional<Bytes> r = receive();
-      if (!r) return {};
-      if (r->size() >= 2 && (le16(*r, 0) == 1500 || le16(*r, 0) == 1501)) {
-        if (chunks) chunks->push_back(*r);
-        continue;
-      }
-      return *r;
-    }
-  }
-
- private:
-  int fd_;
-  sockaddr_in to_{};
-};
-
-// The host side over the pseudo-terminal: serial frames.
-class SerialHost {
- public:
-  explicit SerialHost(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    tcgetattr(fd_, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd_, TCSANOW, &t);
-    tcflush(fd_, TCIOFLUSH);
-  }
-  ~SerialHost() { close(fd_); }
-  bool ok() const { return fd_ >= 0; }
-  Bytes call(const Bytes& packet) {
-    Bytes f = {1, 1, 0x81, 0x7E, 0, 0, 0, 0};
-    put_le16(f, 4, packet.size());
-    f.insert(f.end(), packet.begin(), packet.end());
-    put_le16(f, 6, inet_sum(f.data(), f.size()));
-    EXPECT_EQ(write(fd_, f.data(), f.size()), static_cast<ssize_t>(f.size()));
-    Bytes head = read_n(8);
-    if (head.size() < 8) return {};
-    Bytes body = read_n(le16(head, 4));
-    Bytes whole = head;
-    whole.insert(whole.end(), body.begin(), body.end());
-    uint16_t sum = le16(whole, 6);
-    put_le16(whole, 6, 0);
-    EXPECT_EQ(inet_sum(whole.data(), whole.size()), sum) << "frame checksum";
-    return body;
-  }
-
- private:
-  Bytes read_n(size_t n) {
-    Bytes out;
-    auto until = Clock::now() + std::chrono::seconds(5);
-    while (out.size() < n && Clock::now() < until) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      uint8_t buf[4096];
-      ssize_t got = read(fd_, buf, std::min(sizeof buf, n - out.size()));
-      if (got > 0) out.insert(out.end(), buf, buf + got);
-    }
-    return out;
-  }
-  int fd_;
-};
+using qtest::SerialHost;
+using qtest::UdpHost;
 
 class RunnerTest : public ::testing::Test {
  protected:

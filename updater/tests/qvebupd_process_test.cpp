@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "updater/tests/process_runner.h"
+#include "testing/program_runner.h"
 #include "vordlix/testpeer/test_peer.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "testing/process.h"
-#include "updater/tests/process_runner.h"
+#include "testing/program_runner.h"
 
 #ifdef QVEBUPD_SIM
 

@@ -1,4 +1,4 @@
-// Runs the built qvebupd as a process, the way a technician or the tool does,
+// Runs a built program (qvebupd, quelmark) as a process, the way a technician or the tool does,
 // with its standard output and error captured byte for byte. The ARP utility is
 // always a recorder: named by QVEBUPD_ARP and also first on PATH as "ip", so that
 // the machine's neighbour cache is never touched, even by a slip.

@@ -3,7 +3,8 @@
 // An engine runs the boot loader on the simulated machine; the runner faces the
 // host: the machine's Ethernet bridged to a UDP socket on a loopback address, its
 // command port on a pseudo-terminal, its flash kept in a file, its panel frames
-// logged. The OS timer runs in real time.
+// logged. The OS timer runs in real time (or, with --time virtual, follows the
+// engine).
 //
 // Main-firmware mode: a new flash file holds the boot loader and, behind the
 // firmware header, the packed firmware stand-in, so the loader starts it. When
@@ -45,6 +46,7 @@
 #include "sim/runner/pcap.h"
 #include "sim/runner/pty.h"
 #include "sim/terminal/main_firmware.h"
+#include "wire/net.h"
 
 namespace simrun {
 namespace {
@@ -191,7 +193,7 @@ class Runner : public sim::EngineHost {
           fprintf(stderr,
                   "quelmark-sim: dropped a datagram of %zu bytes: its frame is longer than the "
                   "controller receives (%zu bytes of payload at most)\n",
-                  f->size() - 42, sim::Dm9000::kLongFrame - 4 - 42);
+                  f->size() - wire::kUdpPayloadOffset, sim::Dm9000::kLongFrame - 4 - wire::kUdpPayloadOffset);
         moved = true;
       }
     }

@@ -12,6 +12,7 @@
 #include "cli/device.h"
 #include "cli/quelmark.h"
 #include "cli/text.h"
+#include "tool/ops/connection.h"
 #include "tool/ops/operations.h"
 #include "tool/ops/sysutils.h"
 #include "tool/ops/voice_config.h"
@@ -270,8 +271,8 @@ RowResult RunRow(Host& host, const Planned& p, const BatchOptions& options) {
 }  // namespace
 
 std::string PlanRow::Key() const {
-  const std::string address = UpperAscii(Trim(terminal));
-  if (address.compare(0, 3, "COM") == 0) return address;
+  const std::string address = ops::NormaliseAddress(terminal);
+  if (ops::IsSerialAddress(address)) return address;
   int32_t p = 4370;
   if (!port.empty()) TryStrToInt(port, p);
   return address + ":" + std::to_string(p);

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "cli/quelmark.h"
+#include "tool/ops/connection.h"
 #include "tool/ops/sysutils.h"
 
 namespace qcli {
@@ -98,20 +99,14 @@ void Progress::Draw(bool final) {
 
 bool Device::Connect(const Settings& settings) {
   Close();
-  const std::string address = UpperAscii(Trim(settings.address));
-  serial_ = address.compare(0, 3, "COM") == 0;
+  const std::string address = ops::NormaliseAddress(settings.address);
+  serial_ = ops::IsSerialAddress(address);
   const std::string port_text = settings.port.empty() ? (serial_ ? "1" : "$1112") : settings.port;
-  int32_t port = 0;
   name_ = address;  // until the port is known
-  if (serial_) {
-    baud_ = StrToInt(settings.baud);  // the baud rate first, as the window converts
-    port = StrToInt(port_text);
-  } else {
-    port = StrToInt(port_text);
-    baud_ = 0;
-    name_ = address + ":" + std::to_string(port);
-  }
-  handle_ = lib_.Init(serial_ ? "vxserial.dll" : "vxnet.dll", address.c_str(), port, baud_, 0, 0);
+  const ops::ConnectionSettings s = ops::ConvertSettings(address, port_text, settings.baud);
+  baud_ = s.baud;
+  if (!serial_) name_ = address + ":" + std::to_string(s.port);
+  handle_ = ops::OpenConnection(lib_, address, s);
   return handle_ != 0;
 }
 

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/process.h"
+#include "tool/ops/connection.h"
 #include "tool/ops/operations.h"
 #include "tool/ops/sysutils.h"
 #include "tool/ops/texts_cp936.h"
@@ -196,21 +197,14 @@ void TForm1::Close() {
 
 // ---------------------------------------------------------------- connection
 
-void TForm1::NormaliseAddress() { edtnetAddress.Text = UpperAscii(Trim(edtnetAddress.Text)); }
+void TForm1::NormaliseAddress() { edtnetAddress.Text = ops::NormaliseAddress(edtnetAddress.Text); }
 
 bool TForm1::ConnectFromSettings() {
   NormaliseAddress();
   const std::string address = edtnetAddress.Text;
   DeviceHandle = 0;
-  vordlix::Library& library = Lib();
-  if (address.compare(0, 3, "COM") == 0) {
-    const int32_t baud = StrToInt(edtBaudRate.Text);  // first: its error wins
-    const int32_t deviceId = StrToInt(edtNetPort.Text);
-    DeviceHandle = library.Init("vxserial.dll", address.c_str(), deviceId, baud, 0, 0);
-  } else {
-    const int32_t port = StrToInt(edtNetPort.Text);
-    DeviceHandle = library.Init("vxnet.dll", address.c_str(), port, 0, 0, 0);
-  }
+  const ops::ConnectionSettings settings = ops::ConvertSettings(address, edtNetPort.Text, edtBaudRate.Text);
+  DeviceHandle = ops::OpenConnection(Lib(), address, settings);
   return DeviceHandle != 0;
 }
 

@@ -1,34 +1,20 @@
 #include "cli/text.h"
 
-#include <iconv.h>
-
 #include <cstdio>
+#include <exception>
+
+#include "tool/ops/cp936.h"
 
 namespace qcli {
 
 namespace {
 
 bool Convert(const char* to, const char* from, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == iconv_t(-1)) return false;
-  out->clear();
-  std::string src = in;
-  char* inp = src.empty() ? nullptr : &src[0];
-  size_t inleft = src.size();
-  char buf[256];
-  bool ok = true;
-  while (inleft > 0) {
-    char* outp = buf;
-    size_t outleft = sizeof buf;
-    const size_t r = iconv(cd, &inp, &inleft, &outp, &outleft);
-    out->append(buf, size_t(outp - buf));
-    if (r == size_t(-1) && errno != E2BIG) {
-      ok = false;
-      break;
-    }
+  try {
+    return ops::ConvertText(to, from, in, out, ops::GiveUp);
+  } catch (const std::exception&) {
+    return false;
   }
-  iconv_close(cd);
-  return ok;
 }
 
 }  // namespace
